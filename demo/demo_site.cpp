@@ -1,0 +1,1 @@
+// placeholder: the demo site is being written
