@@ -1,0 +1,110 @@
+#pragma once
+// The bundled demo album site: a small HTTP server on loopback that serves
+// what the program reads from the photo-album site and from the update server.
+// The run command starts it for a newcomer's first look; the tests start it
+// in-process on a free port, with faults where a test needs them.
+//
+// Addresses it answers (any Host header; path form and sub-domain form alike):
+//   /photos/<user>/albums/                        a user's album list (UTF-8)
+//   /photos/<user>/albums/<n>/page<k>/?style=thumbnail   thumbnail page k of album n
+//   /photos/<user>/albums/<n>/<photo>/square.jpg  a thumbnail (JPEG)
+//   /photos/<user>/albums/<n>/<photo>/big.jpg     the large picture (JPEG)
+//   /                                             with Host <user>.<album host>: that user's album list
+//   /quillbay/velmoraget/banner.htm               the update information page (GBK)
+//   /quillbay/velmoraget/banner2.png              its background picture
+//   /quillbay/velmoraget/velmoraget.exe           the new program, when one is offered
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::demo {
+
+struct DemoPhoto {
+  std::string picture_path;  // the address path of its large picture (…/big.jpg or another ending)
+  std::string jpeg;          // the bytes served for it
+};
+
+struct DemoAlbum {
+  std::int32_t number = 0;
+  std::string title_html;    // UTF-8, exactly as it stands in the page's title="…" attribute
+  std::string cover_path;    // address path of the cover thumbnail
+  bool cover_in_src_data = false;  // the page names the cover only in src_data="…"
+  std::vector<DemoPhoto> photos;
+  int photos_per_page = 8;   // thumbnail pages hold this many photos each
+};
+
+struct DemoUser {
+  std::string name;          // as in /photos/<name>/
+  std::string display_name;  // UTF-8, in the page title: <title>NAME的相册</title>
+  std::vector<DemoAlbum> albums;
+};
+
+struct UpdateContent {
+  std::string banner_gbk;    // banner.htm, GBK bytes
+  std::string new_program;   // velmoraget.exe; empty: answered with 404
+};
+
+struct SiteContent {
+  std::vector<DemoUser> users;
+  UpdateContent update;
+  // The demo's own content: a few users and albums with Chinese titles, an
+  // album whose cover is in src_data only, one whose title holds character
+  // references, real JPEG pictures; the banner offering version 1.1.
+  static SiteContent demo();
+};
+
+// How to answer one request, decided by a test.
+struct Answer {
+  int status = 200;
+  std::string content_type = "application/octet-stream";
+  std::string body;
+  bool declare_length = true;            // false: no Content-Length (chunked)
+  std::optional<std::size_t> drop_after;  // close the connection after this many body bytes
+  std::chrono::milliseconds delay_each_block{0};  // pause between blocks of the body
+};
+
+struct RequestRecord {
+  std::string method;
+  std::string target;   // path and query as sent
+  std::string host;     // Host header
+  std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point finished;
+};
+
+class DemoSite {
+ public:
+  // Serves `content` on 127.0.0.1:`port` (0: a free port).
+  explicit DemoSite(SiteContent content, int port = 0);
+  ~DemoSite();  // stops the server
+  DemoSite(const DemoSite&) = delete;
+  DemoSite& operator=(const DemoSite&) = delete;
+
+  // Starts listening and returns once the server answers; false when the port
+  // cannot be bound.
+  bool start();
+  void stop();
+  int port() const;
+
+  // A test may take over any request: return an Answer to send it, or nullopt
+  // to let the site answer as usual. `attempt` counts requests for the same
+  // target, from 1.
+  using Override = std::function<std::optional<Answer>(const RequestRecord& request, int attempt)>;
+  void set_override(Override override_answer);
+
+  // Every request so far, in the order they arrived.
+  std::vector<RequestRecord> requests() const;
+  // The most picture transfers (requests for .jpg paths) served at the same time.
+  int max_concurrent_pictures() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmora::demo
