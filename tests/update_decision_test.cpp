@@ -154,6 +154,7 @@ TEST(CheckDownloadedProgram, AcceptsOnlyAWholeProgramWithASuccessStatus) {
       {"no content", 204, std::nullopt, false, "", native, ProgramVerdict::empty},
       {"no declared length", 200, std::nullopt, false, script, native, ProgramVerdict::length_unknown},
       {"unreadable length", 200, std::nullopt, true, script, native, ProgramVerdict::length_unknown},
+      {"declared, nothing arrived", 200, size(script), false, "", native, ProgramVerdict::incomplete},
       {"truncated", 200, script.size() + 100, false, script, native, ProgramVerdict::incomplete},
       {"longer than declared", 200, script.size() - 1, false, script, native, ProgramVerdict::incomplete},
       {"an HTML page", 200, 13, false, "<html></html>", native, ProgramVerdict::not_a_program},

@@ -128,12 +128,12 @@ ProgramCheck check_downloaded_program(const ResponseHead& head, std::string_view
   } else if (head.status < 200 || head.status > 299 || head.status == 206) {
     // 206 would be a piece of the file only; nothing here asks for one.
     check.verdict = ProgramVerdict::error_status;
+  } else if (!head.length_unreadable && head.declared_length && *head.declared_length != body.size()) {
+    check.verdict = ProgramVerdict::incomplete;
   } else if (body.empty()) {
     check.verdict = ProgramVerdict::empty;
   } else if (head.length_unreadable || !head.declared_length) {
     check.verdict = ProgramVerdict::length_unknown;
-  } else if (*head.declared_length != body.size()) {
-    check.verdict = ProgramVerdict::incomplete;
   } else if (!has_executable_format(body, format)) {
     check.verdict = ProgramVerdict::not_a_program;
   } else {

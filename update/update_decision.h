@@ -58,7 +58,7 @@ enum class ProgramVerdict {
   accepted,
   no_answer,        // nothing came back at all (no connection, no header, no body)
   error_status,     // an answer other than a complete success (not 2xx, or 206)
-  empty,            // a success with an empty body
+  empty,            // a success with an empty body (and nothing more declared)
   length_unknown,   // no usable declared length: completeness cannot be confirmed
   incomplete,       // fewer (or more) bytes than the answer declared
   not_a_program,    // the bytes are not in this platform's executable format
