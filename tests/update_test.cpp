@@ -185,7 +185,8 @@ TEST_F(UpdateCheck, AnyOtherVersionIsOfferedAndDecliningChangesNothing) {
 }
 
 TEST_F(UpdateCheck, APageWithoutAVersionIsPassedOverInSilence) {
-  for (std::string page : {banner("<br>新版|"), std::string("<html>服务器维护中</html>"), banner("1.2")}) {
+  for (std::string page : {banner("<br>新版|"), std::string("<html>服务器维护中</html>"),
+                           std::string("<p>最新版本：1.2 (no tag after it)")}) {
     SCOPED_TRACE(page);
     RecordingWindow window;
     serve(page);
