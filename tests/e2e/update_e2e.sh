@@ -26,17 +26,17 @@ mv '$marker.tmp' '$marker'
 EOF
 
 e2e_start_display
-e2e_start_demo_site --latest-version 1.2 --new-program "$new_program" || e2e_fail "the update server did not start"
-
 e2e_make_workdir
 program=$E2E_WORKDIR/velmora
 cp "$VELMORA_BIN" "$program" || e2e_fail "cannot copy the program"
 
 # The prompt comes before the main window is shown, so the program is started
 # here rather than with e2e_start_program, which waits for the main window.
-(cd "$E2E_WORKDIR" && exec "$program") >"$E2E_TMP/program.log" 2>&1 &
-E2E_PROGRAM_PID=$!
-E2E_PIDS+=("$E2E_PROGRAM_PID")
+start_program_copy() {
+  (cd "$E2E_WORKDIR" && exec "$program") >"$E2E_TMP/program.log" 2>&1 &
+  E2E_PROGRAM_PID=$!
+  E2E_PIDS+=("$E2E_PROGRAM_PID")
+}
 
 # Waits for a visible window of the program titled $1 (UTF-8) and prints its id.
 wait_for_window_titled() {
@@ -51,6 +51,30 @@ wait_for_window_titled() {
   done
   return 1
 }
+
+# First the server offers version 1.2 but has no program to hand out: after
+# OK the user is told, the old program stays, and its window comes up.
+e2e_start_demo_site --latest-version 1.2 || e2e_fail "the update server did not start"
+start_program_copy
+prompt=$(wait_for_window_titled "软件需要更新") || e2e_fail "no update prompt"
+e2e_focus "$prompt"
+e2e_key Return
+failure_box=$(wait_for_window_titled "更新失败") || e2e_fail "a failed download was not reported"
+sleep 0.5
+e2e_screenshot failed-download >/dev/null
+e2e_focus "$failure_box"
+e2e_key Return
+e2e_wait_until 30 e2e_program_running || e2e_fail "the program did not run on after a failed download"
+E2E_WINDOW=$(e2e_find_main_window)
+cmp -s "$VELMORA_BIN" "$program" || e2e_fail "a failed download changed the program"
+leftovers=$(cd "$E2E_WORKDIR" && ls -A | grep -v -x -e velmora -e cfg.ini)
+[ -z "$leftovers" ] || e2e_fail "a failed download left files behind: $leftovers"
+e2e_stop_pid "$E2E_PROGRAM_PID"
+e2e_stop_pid "$E2E_DEMO_SITE_PID"
+
+# Then it hands out a new program: OK replaces the program and restarts.
+e2e_start_demo_site --latest-version 1.2 --new-program "$new_program" || e2e_fail "the update server did not start"
+start_program_copy
 
 prompt=$(wait_for_window_titled "软件需要更新") || e2e_fail "no update prompt"
 sleep 0.5
