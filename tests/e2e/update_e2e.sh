@@ -94,7 +94,9 @@ cmp -s "$VELMORA_BIN" "$program.delete" || e2e_fail "the old program was not kep
 e2e_focus "$done_box"
 e2e_key Return
 
-status=$(e2e_wait_program_exit 20) || e2e_fail "the old program did not end after the update"
+e2e_wait_until 20 e2e_not_alive "$E2E_PROGRAM_PID" || e2e_fail "the old program did not end after the update"
+wait "$E2E_PROGRAM_PID" 2>/dev/null
+status=$?
 [ "$status" = 0 ] || e2e_fail "the old program ended with status $status"
 e2e_wait_until 20 test -f "$marker" || e2e_fail "the new program was not started"
 { read -r argv0; read -r argc; read -r cwd; } <"$marker"
