@@ -101,6 +101,17 @@ TEST(Utf8ToText, ConvertsAndReplaces) {
   }
 }
 
+TEST(Utf8ToText, TextCutShortByANulHoldsNoLargeBuffer) {
+  std::string page(4 << 20, 'x');
+  page[10] = '\0';
+  const std::string text = utf8_to_text(page);
+  EXPECT_EQ(text, std::string(10, 'x'));
+  EXPECT_LT(text.capacity(), 64u << 10);
+  EXPECT_LT(text_to_utf8(page).capacity(), 64u << 10);
+  page[11] = '\0';  // with page[10], a NUL code unit
+  EXPECT_LT(utf16_to_text(page).capacity(), 64u << 10);
+}
+
 TEST(Utf16ToText, ConvertsAndReplaces) {
   const ConversionCase cases[] = {
       {"empty", "", ""},

@@ -96,7 +96,11 @@ class ChunkedOutput {
     return buffer_;
   }
   char* start() { return buffer_; }
-  void finish(char* out) { result_.append(buffer_, out); }
+  void finish(char* out) {
+    result_.append(buffer_, out);
+    // A text cut short (by a NUL) must not keep the whole reservation alive.
+    if (result_.capacity() > 2 * result_.size() + 4096) result_.shrink_to_fit();
+  }
 
  private:
   std::string& result_;
@@ -211,11 +215,12 @@ std::string utf16_to_text(std::string_view utf16le_bytes) {
   const unsigned char* in = reinterpret_cast<const unsigned char*>(utf16le_bytes.data());
   const std::size_t units = utf16le_bytes.size() / 2;
   auto unit_at = [in](std::size_t k) -> std::uint32_t { return in[2 * k] | in[2 * k + 1] << 8; };
-  // At most two GBK bytes per code unit, and one "?" for a trailing odd byte.
-  std::string text(utf16le_bytes.size() + 1, '\0');
-  char* out = text.data();
+  std::string text;
+  ChunkedOutput output(text, units + 1);  // ASCII takes a byte a unit, Chinese two
+  char* out = output.start();
   bool ended_at_nul = false;
   for (std::size_t k = 0; k < units; ++k) {
+    out = output.room(out);
     const std::uint32_t unit = unit_at(k);
     if (unit == 0) {  // the text ends at the first NUL
       ended_at_nul = true;
@@ -233,8 +238,9 @@ std::string utf16_to_text(std::string_view utf16le_bytes) {
     }
   }
   // A lone byte after the last whole code unit is half a character.
+  out = output.room(out);
   if (!ended_at_nul && utf16le_bytes.size() % 2 != 0) *out++ = '?';
-  text.resize(static_cast<std::size_t>(out - text.data()));
+  output.finish(out);
   return text;
 }
 
