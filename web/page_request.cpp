@@ -81,8 +81,10 @@ void perform_with_pump(CURL* easy, const std::function<void()>& pump) {
 std::string build_header_text(const std::string& url, const std::string& request_headers, bool post,
                               const std::string& post_data) {
   std::string text = request_headers;
+  // A caller's last line without its "\r\n" would run into the first default.
+  if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
   if (find_text(text, "Accept: ", 0, true) == npos) text += kAcceptLine;
-  if (find_text(text, "Referer: ", 0, true) == npos) text += "Referer: " + url + "\r\n";
+  if (find_text(text, "Referer: ", 0, true) == npos) text += "Referer: " + http::without_line_breaks(url) + "\r\n";
   if (find_text(text, "Accept-Language: ", 0, true) == npos) text += "Accept-Language: zh-cn\r\n";
   if (post && !post_data.empty()) {
     text += "Content-Type: application/x-www-form-urlencoded\r\n";

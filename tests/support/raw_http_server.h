@@ -92,3 +92,10 @@ class RawHttpServer {
 };
 
 }  // namespace velmora::testing
+
+namespace velmora::testing {
+
+// A loopback port on which nothing listens: connections to it are refused.
+int closed_loopback_port();
+
+}  // namespace velmora::testing
