@@ -330,6 +330,17 @@ TEST(PageRequestIdleTimer, SilentServerEndsTheRequest) {
   }
 }
 
+TEST(PageRequestIdleTimer, ServerThatTakesNoBodyEndsTheRequest) {
+  RawHttpServer server([](const ReceivedRequest&, Reply& reply) { reply.stall(); },
+                       RawHttpServer::RequestBody::left_unread);
+  const std::string post_data(64 << 20, 'd');  // more than the socket buffers hold
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fetch_page_bytes_with_limits(server.url("/upload"), "POST", std::nullopt, "", post_data, nullptr,
+                                         short_limits()),
+            "");
+  EXPECT_LT(seconds_since(start), 8.0);
+}
+
 TEST(PageRequestIdleTimer, SlowSteadyServerIsNotCutOff) {
   RawHttpServer server([](const ReceivedRequest&, Reply& reply) {
     reply.pause(600ms);
@@ -399,6 +410,28 @@ TEST(PageRequestPump, PumpMayStartARequestOfItsOwn) {
   ScopedPageRequestPump pump([&] { pump_body(); });
   EXPECT_EQ(fetch_page(server.url("/outer")), "outer");
   EXPECT_EQ(inner, "inner");
+}
+
+TEST(PageRequestPump, SameRequestAndSameLimitsWithThePump) {
+  RawHttpServer server([](const ReceivedRequest& request, Reply& reply) {
+    if (request.request_line().starts_with("GET /stall ")) {
+      reply.send(answer_head("Content-Length: 100\r\n") + "some");
+      reply.stall();
+    }
+    reply.send(http_answer(200, "plain", kOctets));
+  });
+  int calls = 0;
+  ScopedPageRequestPump pump([&] { ++calls; });
+  EXPECT_EQ(fetch_page(server.url("/plain")), "plain");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fetch_page_bytes_with_limits(server.url("/stall"), "", std::nullopt, "", "", nullptr, short_limits()),
+            "some");
+  EXPECT_LT(seconds_since(start), 6.0);
+  EXPECT_GE(calls, 10);
+  const std::vector<std::string> expected = {"Host: 127.0.0.1:" + std::to_string(server.port()), kUserAgentLine,
+                                             kAcceptLine, "Referer: " + server.url("/plain"),
+                                             "Accept-Language: zh-cn"};
+  EXPECT_EQ(server.requests().at(0).header_lines(), expected);
 }
 
 TEST(PageRequestPump, InnerScopeRestoresTheOuterPump) {
