@@ -202,6 +202,9 @@ TEST_F(PictureRequestTest, BodiesAreSavedAsTheyArrive) {
       reply.send("1800\r\n" + std::string(0x1800, 'c') + "\r\n");
       reply.pause(10ms);
       reply.send("10\r\n0123456789abcdef\r\n0\r\n\r\n");
+    } else if (path == "/trailer") {
+      reply.send(answer_head("Transfer-Encoding: chunked\r\nTrailer: X-Check\r\n"));
+      reply.send("1770\r\n" + std::string(6000, 't') + "\r\n0\r\nX-Check: 1\r\n\r\n");
     } else if (path == "/until-close") {
       reply.send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\n" + std::string(6000, 'u'));
     } else if (path == "/unreadable-length") {
@@ -221,6 +224,8 @@ TEST_F(PictureRequestTest, BodiesAreSavedAsTheyArrive) {
       {"/gzip", gzip_body, 32, 200},
       {"/missing", "<h1>no such picture</h1>", 24, 404},
       {"/chunked", std::string(0x1800, 'c') + "0123456789abcdef", 0, 200},
+      // A trailer after the body is no new answer.
+      {"/trailer", std::string(6000, 't'), 0, 200},
       {"/until-close", std::string(6000, 'u'), 0, 200},
       // A length that does not fit 32 bits cannot be read: 0.
       {"/unreadable-length", std::string(100, 'L'), 0, 200},

@@ -133,6 +133,8 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   auto* transfer = static_cast<PictureTransfer*>(user);
   transfer->idle.note_activity();
   const std::string_view line(data, size * count);
+  // Lines after the answer's header (trailers of a chunked body) change nothing.
+  if (transfer->answered) return size * count;
   if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
     // "HTTP/1.1 200 OK": the status is the number after the first blank.
     const std::size_t blank = line.find(' ');
