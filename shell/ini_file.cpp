@@ -171,16 +171,19 @@ std::string with_profile_value(std::string_view content, std::string_view sectio
   result.reserve(content.size() + key.size() + stored.size() + section.size() + 8);
 
   if (where.key) {
-    // Only the value changes: the key as spelled in the file, its "=", and
-    // the line's own ending stay.
+    // Only the value changes: the key as spelled in the file, its "=" with
+    // the blanks around it, and the line's own ending stay.
     const Line& line = lines[*where.key];
     std::string_view text = content.substr(line.start, line.end - line.start);
     std::size_t equals = text.find('=');
     result.append(content.substr(0, line.start));
     if (equals == std::string_view::npos) {
-      result.append(trim(text)).append("=");
+      std::size_t name_end = text.find_last_not_of(" \t");
+      result.append(text.substr(0, name_end == std::string_view::npos ? 0 : name_end + 1)).append("=");
     } else {
-      result.append(text.substr(0, equals + 1));
+      std::size_t value_start = equals + 1;
+      while (value_start < text.size() && (text[value_start] == ' ' || text[value_start] == '\t')) ++value_start;
+      result.append(text.substr(0, value_start));
     }
     result.append(stored);
     result.append(content.substr(line.end));
