@@ -102,6 +102,8 @@ void MainWindow::create_controls() {
                                             r.GetSize(), wxHL_ALIGN_LEFT | wxBORDER_NONE);
   history_link->SetFont(gui_font);
   history_link->SetBackgroundColour(panel->GetBackgroundColour());
+  // A link that opens a menu is never "visited".
+  history_link->SetVisitedColour(history_link->GetNormalColour());
   history_link->DisableFocusFromKeyboard();
 
   r = du_rect(54, 12, 171, 15);
