@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   }
   const std::string at = "localhost:" + std::to_string(site.port());
   std::cout << "velmora-demo-site: serving on http://127.0.0.1:" << site.port() << "/ (albums: http://" << at
-            << "/photos/lin/albums/ or http://lin." << at << "/)" << std::endl;
+            << "/photos/alice/albums/ or http://alice." << at << "/)" << std::endl;
 
   int received = 0;
   sigwait(&ending, &received);

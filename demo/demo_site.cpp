@@ -362,7 +362,7 @@ struct DemoSite::Impl {
 
   // ---- the site's own answers ----
 
-  // The user named by a sub-domain Host ("lin.localhost:47180"), and the
+  // The user named by a sub-domain Host ("alice.localhost:47180"), and the
   // host the site's absolute addresses use (the Host without that sub-domain).
   std::pair<const UserIndex*, std::string> split_host(const std::string& host) const {
     const std::size_t dot = host.find('.');
@@ -727,16 +727,16 @@ SiteContent SiteContent::demo() {
   };
 
   SiteContent content;
-  DemoUser lin{"lin", u8(u8"林小雨"), {}};
-  lin.albums.push_back(album("lin", 10231, u8"西湖春游", 19, false));
-  lin.albums.push_back(album("lin", 10232, u8"春节 &amp; 元宵 &#183; 合家欢", 10, false));
-  lin.albums.push_back(album("lin", 10240, u8"鼓浪屿的猫", 6, true));
-  lin.albums.push_back(album("lin", 10255, u8"待整理", 0, false));
-  DemoUser chenmo{"chenmo", u8(u8"陈默"), {}};
-  chenmo.albums.push_back(album("chenmo", 3, u8"北京胡同", 12, false));
-  chenmo.albums.push_back(album("chenmo", 17, u8"雪后故宫", 5, false));
-  content.users.push_back(std::move(lin));
-  content.users.push_back(std::move(chenmo));
+  DemoUser alice{"alice", u8(u8"林小雨"), {}};
+  alice.albums.push_back(album("alice", 10231, u8"西湖春游", 19, false));
+  alice.albums.push_back(album("alice", 10232, u8"春节 &amp; 元宵 &#183; 合家欢", 10, false));
+  alice.albums.push_back(album("alice", 10240, u8"鼓浪屿的猫", 6, true));
+  alice.albums.push_back(album("alice", 10255, u8"待整理", 0, false));
+  DemoUser bob{"bob", u8(u8"陈默"), {}};
+  bob.albums.push_back(album("bob", 3, u8"北京胡同", 12, false));
+  bob.albums.push_back(album("bob", 17, u8"雪后故宫", 5, false));
+  content.users.push_back(std::move(alice));
+  content.users.push_back(std::move(bob));
 
   content.update.banner_gbk = demo_banner_gbk("1.1");
   content.files.push_back({"/quillbay/velmoraget/banner2.png", "image/png", read_data_file("banner2.png")});

@@ -121,10 +121,10 @@ class DemoSiteTest : public ::testing::Test {
 };
 
 TEST_F(DemoSiteTest, AlbumListAnswersInBothAddressFormsWithTheMarkersTheScraperReads) {
-  const std::string page = curl_get("http://" + album_host() + "/photos/lin/albums/");
+  const std::string page = curl_get("http://" + album_host() + "/photos/alice/albums/");
   // The sub-domain form names the same albums, with addresses on the plain host.
-  EXPECT_EQ(curl_get("http://lin." + album_host() + "/"), page);
-  EXPECT_EQ(curl_get("http://" + album_host() + "/photos/lin/"), page);
+  EXPECT_EQ(curl_get("http://alice." + album_host() + "/"), page);
+  EXPECT_EQ(curl_get("http://" + album_host() + "/photos/alice/"), page);
 
   EXPECT_EQ(between(page, "<title>", u8s(u8"的")), u8s(u8"林小雨"));
   const std::vector<std::string> albums = pieces_after(page, kAlbumMarker);
@@ -160,7 +160,7 @@ TEST_F(DemoSiteTest, AlbumListAnswersInBothAddressFormsWithTheMarkersTheScraperR
 }
 
 TEST_F(DemoSiteTest, AlbumListPageConvertsToProgramTextWithTheOwnerAndTitles) {
-  const auto answer = get("/photos/chenmo/albums/", album_host());
+  const auto answer = get("/photos/bob/albums/", album_host());
   ASSERT_TRUE(answer);
   const std::string page = utf8_to_text(answer->body);
   EXPECT_EQ(text_between(page, "<title>", "的"), "陈默");
@@ -175,11 +175,11 @@ TEST_F(DemoSiteTest, ThumbnailPagesLeadFromPageToPageAndEveryPhotoIsARealJpeg) {
     std::vector<int> photos_per_page;
   };
   const std::vector<Case> cases = {
-      {"lin", 10231, {8, 8, 3}},  // three pages, the last one short
-      {"lin", 10232, {8, 2}},
-      {"lin", 10240, {6}},
-      {"lin", 10255, {0}},  // an album without photos still has its first page
-      {"chenmo", 3, {8, 4}},
+      {"alice", 10231, {8, 8, 3}},  // three pages, the last one short
+      {"alice", 10232, {8, 2}},
+      {"alice", 10240, {6}},
+      {"alice", 10255, {0}},  // an album without photos still has its first page
+      {"bob", 3, {8, 4}},
   };
   // Each album is read the way the download job reads it: pages 1, 2, … while
   // the page just read holds the next-page marker, then every photo's picture
@@ -243,9 +243,9 @@ TEST_F(DemoSiteTest, UpdateServerOffersVersionOneOneWithNotesInGbk) {
 
 TEST_F(DemoSiteTest, UnknownAddressesAnswerNotFound) {
   for (const std::string target :
-       {"/photos/nobody/albums/", "/photos/lin/albums/999/page1/?style=thumbnail",
-        "/photos/lin/albums/10231/page4/?style=thumbnail", "/photos/lin/albums/10231/page0/?style=thumbnail",
-        "/photos/lin/albums/10231/pageX/?style=thumbnail", "/photos/lin/albums/10231/99/big.jpg",
+       {"/photos/nobody/albums/", "/photos/alice/albums/999/page1/?style=thumbnail",
+        "/photos/alice/albums/10231/page4/?style=thumbnail", "/photos/alice/albums/10231/page0/?style=thumbnail",
+        "/photos/alice/albums/10231/pageX/?style=thumbnail", "/photos/alice/albums/10231/99/big.jpg",
         "/no/such/thing"}) {
     const auto answer = get(target, album_host());
     ASSERT_TRUE(answer) << target;
@@ -257,10 +257,10 @@ TEST_F(DemoSiteTest, RequestLogKeepsHeadersInTheOrderSentWithTimes) {
   // Header lines out of alphabetical order, one spelled in an odd case: the
   // log must give them exactly as they came.
   const std::string request =
-      "GET /photos/chenmo/albums/?style=list HTTP/1.1\r\n"
+      "GET /photos/bob/albums/?style=list HTTP/1.1\r\n"
       "Zeta: last letter\r\n"
       "Accept: */*\r\n"
-      "Host: chenmo.localhost:1\r\n"
+      "Host: bob.localhost:1\r\n"
       "referer: http://localhost\r\n"
       "Accept-Language: zh-cn\r\n"
       "Connection: close\r\n\r\n";
@@ -271,10 +271,10 @@ TEST_F(DemoSiteTest, RequestLogKeepsHeadersInTheOrderSentWithTimes) {
   ASSERT_EQ(log.size(), 1u);
   const RequestRecord& record = log[0];
   EXPECT_EQ(record.method, "GET");
-  EXPECT_EQ(record.target, "/photos/chenmo/albums/?style=list");
-  EXPECT_EQ(record.host, "chenmo.localhost:1");
+  EXPECT_EQ(record.target, "/photos/bob/albums/?style=list");
+  EXPECT_EQ(record.host, "bob.localhost:1");
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Zeta", "last letter"}, {"Accept", "*/*"}, {"Host", "chenmo.localhost:1"},
+      {"Zeta", "last letter"}, {"Accept", "*/*"}, {"Host", "bob.localhost:1"},
       {"referer", "http://localhost"}, {"Accept-Language", "zh-cn"}, {"Connection", "close"}};
   EXPECT_EQ(record.headers, expected);
   EXPECT_LE(record.started, record.finished);
@@ -364,7 +364,7 @@ TEST_F(DemoSiteTest, OverrideSeesTheRequestAndCountsAttemptsPerTarget) {
   site.set_override([&](const RequestRecord& request, int attempt) -> std::optional<Answer> {
     std::lock_guard lock(seen_mutex);
     seen.emplace_back(request.target, attempt);
-    if (request.target == "/photos/chenmo/albums/" && attempt < 3) {
+    if (request.target == "/photos/bob/albums/" && attempt < 3) {
       Answer refused;
       refused.status = 500;
       refused.body = "busy";
@@ -373,19 +373,19 @@ TEST_F(DemoSiteTest, OverrideSeesTheRequestAndCountsAttemptsPerTarget) {
     return std::nullopt;  // the site answers as usual
   });
   for (int i = 0; i < 3; ++i) {
-    const auto answer = get("/photos/chenmo/albums/", album_host());
+    const auto answer = get("/photos/bob/albums/", album_host());
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, i < 2 ? 500 : 200) << "attempt " << i + 1;
     if (i == 2) EXPECT_NE(answer->body.find(kAlbumMarker), std::string::npos);
   }
-  ASSERT_TRUE(get("/photos/lin/albums/", album_host()));
+  ASSERT_TRUE(get("/photos/alice/albums/", album_host()));
   const std::vector<std::pair<std::string, int>> expected = {
-      {"/photos/chenmo/albums/", 1}, {"/photos/chenmo/albums/", 2}, {"/photos/chenmo/albums/", 3}, {"/photos/lin/albums/", 1}};
+      {"/photos/bob/albums/", 1}, {"/photos/bob/albums/", 2}, {"/photos/bob/albums/", 3}, {"/photos/alice/albums/", 1}};
   EXPECT_EQ(seen, expected);
 
   // Taking the override away gives the site back.
   site.set_override(nullptr);
-  const auto answer = get("/photos/chenmo/albums/", album_host());
+  const auto answer = get("/photos/bob/albums/", album_host());
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200);
 }
@@ -419,12 +419,12 @@ TEST_F(DemoSiteTest, CountsPictureTransfersRunningAtTheSameTime) {
     slow.delay_each_block = 100ms;
     return slow;
   });
-  const std::string picture = "/photos/lin/albums/10231/1023101/big.jpg";
+  const std::string picture = "/photos/alice/albums/10231/1023101/big.jpg";
   std::vector<std::future<std::string>> transfers;
   for (int i = 0; i < 3; ++i)
     transfers.push_back(std::async(std::launch::async, [&] { return raw_exchange(site.port(), get_request(picture)); }));
   // A page in the middle is no picture.
-  ASSERT_TRUE(get("/photos/lin/albums/", album_host()));
+  ASSERT_TRUE(get("/photos/alice/albums/", album_host()));
   for (auto& transfer : transfers) EXPECT_TRUE(is_jpeg(split_answer(transfer.get()).body));
   EXPECT_EQ(site.max_concurrent_pictures(), 3);
 
@@ -458,7 +458,7 @@ TEST(DemoSiteLifetime, StopEndsTransfersInProgressPromptly) {
   EXPECT_EQ(raw_exchange(port, get_request("/")), "");
   site.set_override(nullptr);
   ASSERT_TRUE(site.start());
-  EXPECT_NE(raw_exchange(site.port(), get_request("/photos/chenmo/albums/")).find(kAlbumMarker), std::string::npos);
+  EXPECT_NE(raw_exchange(site.port(), get_request("/photos/bob/albums/")).find(kAlbumMarker), std::string::npos);
   EXPECT_EQ(site.requests().size(), 2u);
 }
 

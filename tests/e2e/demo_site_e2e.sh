@@ -34,8 +34,8 @@ port=$site_port
 main_pid=$site_pid
 [ -n "$port" ] || fail "no ready line: $(cat "$work/main.out")"
 
-list=$(curl -sf "http://localhost:$port/photos/lin/albums/") || fail "no album list in the path form"
-sub=$(curl -sf "http://lin.localhost:$port/") || fail "no album list in the sub-domain form"
+list=$(curl -sf "http://localhost:$port/photos/alice/albums/") || fail "no album list in the path form"
+sub=$(curl -sf "http://alice.localhost:$port/") || fail "no album list in the sub-domain form"
 [ "$list" = "$sub" ] || fail "the two address forms give different lists"
 albums=$(grep -c '<div class="Sets">' <<<"$list")
 [ "$albums" = 4 ] || fail "expected 4 albums, found $albums"
@@ -44,7 +44,7 @@ grep -q '<title>林小雨的相册</title>' <<<"$list" || fail "the owner's titl
 banner=$(curl -sf "http://127.0.0.1:$port/quillbay/velmoraget/banner.htm" | iconv -f GBK -t UTF-8) ||
   fail "the update page is missing or not GBK"
 grep -q '最新版本：1.1<' <<<"$banner" || fail "the update page does not offer 1.1"
-magic=$(curl -sf "http://localhost:$port/photos/lin/albums/10231/1023101/big.jpg" | head -c 3 | od -An -tx1 | tr -d ' ')
+magic=$(curl -sf "http://localhost:$port/photos/alice/albums/10231/1023101/big.jpg" | head -c 3 | od -An -tx1 | tr -d ' ')
 [ "$magic" = ffd8ff ] || fail "the picture is no JPEG (starts $magic)"
 
 # A second site on the same port is refused, and says so.
