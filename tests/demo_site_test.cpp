@@ -19,6 +19,8 @@
 #include "support/test_text.h"
 #include "text/gbk_text.h"
 #include "web/encoding.h"
+#include "web/page_request.h"
+#include "web/picture_request.h"
 #include "web/text_between.h"
 
 namespace velmora::demo {
@@ -160,15 +162,13 @@ TEST_F(DemoSiteTest, AlbumListAnswersInBothAddressFormsWithTheMarkersTheScraperR
 }
 
 TEST_F(DemoSiteTest, AlbumListPageConvertsToProgramTextWithTheOwnerAndTitles) {
-  const auto answer = get("/photos/bob/albums/", album_host());
-  ASSERT_TRUE(answer);
-  const std::string page = utf8_to_text(answer->body);
+  const std::string page = utf8_to_text(fetch_page_bytes("http://bob." + album_host() + "/"));
   EXPECT_EQ(text_between(page, "<title>", "的"), "陈默");
   EXPECT_NE(find_text(page, "title=\"北京胡同\">"), npos);
   EXPECT_NE(find_text(page, "title=\"雪后故宫\">"), npos);
 }
 
-TEST_F(DemoSiteTest, ThumbnailPagesLeadFromPageToPageAndEveryPhotoIsARealJpeg) {
+TEST_F(DemoSiteTest, AlbumsDownloadThroughTheProgramsOwnRequestsAsRealJpegs) {
   struct Case {
     std::string user;
     int album;
@@ -181,54 +181,63 @@ TEST_F(DemoSiteTest, ThumbnailPagesLeadFromPageToPageAndEveryPhotoIsARealJpeg) {
       {"alice", 10255, {0}},  // an album without photos still has its first page
       {"bob", 3, {8, 4}},
   };
-  // Each album is read the way the download job reads it: pages 1, 2, … while
-  // the page just read holds the next-page marker, then every photo's picture
-  // address after the thumbnail-to-large rewrite.
+  testing::TempDir folder;
+  // Each album is read the way the download job reads it, in program text:
+  // pages 1, 2, … while the page just read holds the next-page marker, the
+  // thumbnail-to-large rewrite, the split at the photo marker, each chunk's
+  // picture address; then each picture is saved as a worker saves it.
   for (const Case& album : cases) {
     SCOPED_TRACE(album.user + " album " + std::to_string(album.album));
     std::vector<int> counted;
     std::string all_pages;
     for (int page = 1;; ++page) {
       ASSERT_LE(page, 10) << "the next-page marker never ends";
-      const std::string target = "/photos/" + album.user + "/albums/" + std::to_string(album.album) + "/page" +
-                                 std::to_string(page) + "/?style=thumbnail";
-      const auto answer = get(target, album_host());
-      ASSERT_TRUE(answer);
-      ASSERT_EQ(answer->status, 200) << target;
-      counted.push_back(static_cast<int>(pieces_after(answer->body, kPhotoMarker).size()));
-      all_pages += answer->body;
-      if (answer->body.find(kNextPage) == std::string::npos) break;
+      const std::string page_text =
+          utf8_to_text(fetch_page_bytes("http://" + album_host() + "/photos/" + album.user + "/albums/" +
+                                        std::to_string(album.album) + "/page" + std::to_string(page) +
+                                        "/?style=thumbnail"));
+      ASSERT_NE(find_text(page_text, "<title>"), npos) << "page " << page << " is missing";
+      counted.push_back(static_cast<int>(split_text(page_text, "lightbox lb[album] ListPhoto").size()) - 1);
+      all_pages += page_text;
+      if (find_text(page_text, "thumbnail\">下一页</a>") == npos) break;
     }
     EXPECT_EQ(counted, album.photos_per_page);
 
-    std::string rewritten = all_pages;
-    for (std::size_t at = rewritten.find("/square.jpg"); at != std::string::npos;
-         at = rewritten.find("/square.jpg", at))
-      rewritten.replace(at, 11, "/big.jpg");
+    const std::vector<std::string> chunks =
+        split_text(replace_text(all_pages, "/square.jpg", "/big.jpg", true), "lightbox lb[album] ListPhoto");
     std::set<std::string> distinct;
-    for (const std::string& chunk : pieces_after(rewritten, kPhotoMarker)) {
-      const std::string url = between(chunk, "src=\"", "\"");
+    for (std::size_t photo = 1; photo < chunks.size(); ++photo) {
+      const std::string url = text_between(chunks[photo], "src=\"", "\"");
       ASSERT_EQ(url.rfind("http://" + album_host() + "/photos/" + album.user + "/albums/", 0), 0u) << url;
       ASSERT_TRUE(url.ends_with("/big.jpg")) << url;
       distinct.insert(url);
-      const auto picture = get(path_of(url));
-      ASSERT_TRUE(picture);
-      EXPECT_EQ(picture->status, 200) << url;
-      EXPECT_TRUE(is_jpeg(picture->body)) << url;
-      EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
-      EXPECT_EQ(picture->get_header_value("Content-Length"), std::to_string(picture->body.size()));
+      const std::string file = (folder.path() / (std::to_string(album.album) + "-" + std::to_string(photo))).string();
+      int status = 0;
+      const std::int32_t declared = fetch_picture(url, file, static_cast<std::int32_t>(photo), {}, std::nullopt, &status);
+      const std::string saved = testing::read_file(file);
+      EXPECT_EQ(status, 200) << url;
+      // The worker's test of success: a declared length that the file matches.
+      EXPECT_GT(declared, 0) << url;
+      EXPECT_EQ(static_cast<std::size_t>(declared), saved.size()) << url;
+      EXPECT_TRUE(is_jpeg(saved)) << url;
     }
-    EXPECT_EQ(distinct.size(), pieces_after(rewritten, kPhotoMarker).size()) << "two photos share an address";
+    EXPECT_EQ(distinct.size(), chunks.empty() ? 0 : chunks.size() - 1) << "two photos share an address";
   }
+  // The pictures went out as pictures: the log names each big.jpg once.
+  std::size_t pictures = 0;
+  for (const RequestRecord& request : site.requests()) pictures += request.target.ends_with("/big.jpg");
+  EXPECT_EQ(pictures, 19u + 10u + 6u + 12u);
 }
 
 TEST_F(DemoSiteTest, UpdateServerOffersVersionOneOneWithNotesInGbk) {
-  const auto banner = get("/quillbay/velmoraget/banner.htm", "127.0.0.1:" + std::to_string(site.port()));
-  ASSERT_TRUE(banner);
-  ASSERT_EQ(banner->status, 200);
+  const std::string banner = fetch_page("http://127.0.0.1:" + std::to_string(site.port()) + "/quillbay/velmoraget/banner.htm");
   // The test's narrow literals are GBK, like the page.
-  EXPECT_EQ(text_between(banner->body, "最新版本：", "<"), "1.1");
-  EXPECT_EQ(text_between(banner->body, "新版", "|"), "说明：下载更稳定，中断后自动重试；相册列表显示更快。");
+  EXPECT_EQ(text_between(banner, "最新版本：", "<"), "1.1");
+  EXPECT_EQ(text_between(banner, "新版", "|"), "说明：下载更稳定，中断后自动重试；相册列表显示更快。");
+  // Another version on offer changes only the version.
+  const std::string offering = demo_banner_gbk("1.2");
+  EXPECT_EQ(text_between(offering, "最新版本：", "<"), "1.2");
+  EXPECT_EQ(text_between(offering, "新版", "|"), text_between(banner, "新版", "|"));
 
   const auto background = get("/quillbay/velmoraget/banner2.png");
   ASSERT_TRUE(background);
