@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <mutex>
 
-#include "catalogue/album_list_page.h"
 #include "shell/application.h"
 #include "shell/history.h"
 #include "web/page_request.h"
@@ -36,6 +35,12 @@ void show_albums(Application& app, const std::vector<AlbumEntry>& albums) {
 
 }  // namespace
 
+AlbumListPage show_album_list_page(Application& app, std::string_view page_bytes) {
+  AlbumListPage page = read_album_list_page(page_bytes);
+  show_albums(app, page.albums);
+  return page;
+}
+
 void scrape_album_list(Application& app) {
   WindowPort& window = app.window;
   window.delete_all_albums();
@@ -47,8 +52,7 @@ void scrape_album_list(Application& app) {
     album_address = app.catalogue.album_address;
   }
 
-  const AlbumListPage page = read_album_list_page(fetch_page_bytes(album_address));
-  show_albums(app, page.albums);
+  const AlbumListPage page = show_album_list_page(app, fetch_page_bytes(album_address));
 
   if (!page.albums.empty()) remember_address(app, history_entry(album_address, page.owner_name));
   window.set_status_text(album_list_summary(page.owner_name, page.albums.size()));
