@@ -3,11 +3,28 @@
 // recording window against the demo album site on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
+#include "catalogue/address_check.h"
 #include "catalogue/album_address.h"
+#include "catalogue/album_preview.h"
 #include "catalogue/preview_page.h"
+#include "demo/demo_site.h"
+#include "shell/application.h"
+#include "support/recording_window.h"
+#include "support/test_text.h"
+#include "web/encoding.h"
 
 namespace velmora {
 namespace {
@@ -216,6 +233,407 @@ TEST(PreviewPage, EscapingLeavesDoubleByteCharactersAlone) {
   EXPECT_EQ(escape_html_text("\xB1\\\xD6\x7C<'\"&>"), "\xB1\\\xD6\x7C&lt;&#39;&quot;&&gt;");
   EXPECT_EQ(escape_html_text(""), "");
   EXPECT_EQ(escape_html_text("春天 &#38; 夏天"), "春天 &#38; 夏天");
+}
+
+// ---------------------------------------------------------------------------
+// The road of an address, through a recording window, against the demo site
+
+using namespace std::chrono_literals;
+
+// A recording window that also checks, at every row it is given, that the
+// row's cover address is already in cover_urls (a click on a row may come at
+// any moment and must find it there).
+class CoverCheckingWindow : public testing::RecordingWindow {
+ public:
+  CatalogueState* catalogue = nullptr;
+  std::atomic<int> rows_before_their_cover{0};
+
+  int append_album(const std::string& title, std::int32_t album_number) override {
+    check(1);
+    return RecordingWindow::append_album(title, album_number);
+  }
+  void append_albums(const std::vector<AlbumRow>& rows) override {
+    check(rows.size());
+    RecordingWindow::append_albums(rows);
+  }
+
+ private:
+  void check(std::size_t new_rows) {
+    std::size_t covers;
+    {
+      std::lock_guard lock(catalogue->mutex);
+      covers = catalogue->cover_urls.size();
+    }
+    if (covers < static_cast<std::size_t>(album_count()) + new_rows) ++rows_before_their_cover;
+  }
+};
+
+demo::DemoAlbum demo_album(const std::string& user, std::int32_t number, std::u8string_view title_html,
+                           bool cover_in_src_data, int photos) {
+  demo::DemoAlbum album;
+  album.number = number;
+  album.title_html = testing::u8s(title_html);
+  const std::string base = "/photos/" + user + "/albums/" + std::to_string(number) + "/";
+  album.cover_path = base + "p1/square.jpg";
+  album.cover_in_src_data = cover_in_src_data;
+  for (int i = 1; i <= photos; ++i)
+    album.photos.push_back(demo::DemoPhoto{base + "p" + std::to_string(i) + "/big.jpg", "\xFF\xD8\xFF\xD9"});
+  return album;
+}
+
+demo::SiteContent road_content() {
+  demo::SiteContent content;
+  content.users.push_back(demo::DemoUser{"lin", testing::u8s(u8"小林"),
+                                         {demo_album("lin", 11, u8"春天", false, 3),
+                                          demo_album("lin", 12, u8"Tom &amp; Jerry", false, 5),
+                                          demo_album("lin", 13, u8"懒加载", true, 1),
+                                          demo_album("lin", 14, u8"<script>alert(\"x\")</script> &amp; 'Tom'", false, 2)}});
+  content.users.push_back(demo::DemoUser{"bo", testing::u8s(u8"阿波"), {demo_album("bo", 21, u8"冬天", false, 4)}});
+  demo::DemoUser many{"many", testing::u8s(u8"许多"), {}};
+  for (int i = 1; i <= 1500; ++i) many.albums.push_back(demo_album("many", 1000 + i, u8"相册", false, 1));
+  content.users.push_back(std::move(many));
+  return content;
+}
+
+using RowTuple = std::tuple<std::string, std::int32_t, std::string>;
+std::vector<RowTuple> as_tuples(const std::vector<AlbumRow>& rows) {
+  std::vector<RowTuple> tuples;
+  for (const AlbumRow& row : rows) tuples.emplace_back(row.title, row.album_number, row.count_text);
+  return tuples;
+}
+
+std::size_t index_of(const std::vector<std::string>& calls, const std::string& name, std::size_t from = 0) {
+  for (std::size_t i = from; i < calls.size(); ++i)
+    if (calls[i] == name) return i;
+  return std::string::npos;
+}
+
+class CatalogueRoad : public ::testing::Test {
+ protected:
+  virtual demo::SiteContent content() { return road_content(); }
+
+  void SetUp() override {
+    site = std::make_unique<demo::DemoSite>(content());
+    ASSERT_TRUE(site->start()) << "the demo site did not start";
+    host = "localhost:" + std::to_string(site->port());
+    update_host = "127.0.0.1:" + std::to_string(site->port());
+    app = std::make_unique<Application>(window, Hosts{host, update_host},
+                                        ProgramFiles{dir.path() / "velmora", dir.path()});
+    window.catalogue = &app->catalogue;
+  }
+  void TearDown() override {
+    app.reset();  // waits for the scrape
+    site->stop();
+  }
+
+  // Types `text` into the address box and releases Enter there.
+  void enter(const std::string& text) {
+    window.set_url_text(text);
+    check_album_address(*app);
+  }
+  void await_scrape() { ASSERT_TRUE(app->threads.wait_idle(30s)) << "the scrape did not end within 30 s"; }
+
+  std::string list_address(const std::string& user) { return "http://" + host + "/photos/" + user + "/albums/"; }
+  // The cover address as the demo site writes it into the list page.
+  std::string cover(const std::string& user, int number) {
+    return "http://" + host + "/photos/" + user + "/albums/" + std::to_string(number) + "/p1/square.jpg";
+  }
+  std::vector<RowTuple> lin_rows() {
+    return {{"春天", 11, "3张"},
+            {"Tom &amp; Jerry", 12, "5张"},
+            {"懒加载", 13, "1张"},
+            {"<script>alert(\"x\")</script> &amp; 'Tom'", 14, "2张"}};
+  }
+  std::vector<std::string> lin_covers() { return {cover("lin", 11), cover("lin", 12), cover("lin", 13), cover("lin", 14)}; }
+
+  std::vector<std::string> cover_urls() {
+    std::lock_guard lock(app->catalogue.mutex);
+    return app->catalogue.cover_urls;
+  }
+  std::string album_address() {
+    std::lock_guard lock(app->catalogue.mutex);
+    return app->catalogue.album_address;
+  }
+  std::string site_user() {
+    std::lock_guard lock(app->catalogue.mutex);
+    return app->catalogue.site_user;
+  }
+  std::filesystem::path settings_file() { return dir.path() / "cfg.ini"; }
+  std::string settings() { return testing::read_file(settings_file()); }
+  std::size_t requests_for(const std::string& target_part) {
+    std::size_t n = 0;
+    for (const auto& request : site->requests())
+      if (request.target.find(target_part) != std::string::npos) ++n;
+    return n;
+  }
+
+  testing::TempDir dir;
+  CoverCheckingWindow window;
+  std::unique_ptr<demo::DemoSite> site;
+  std::unique_ptr<Application> app;
+  std::string host, update_host;
+};
+
+TEST_F(CatalogueRoad, PathFormWithoutSchemeListsEveryAlbum) {
+  enter(host + "/photos/lin/albums/");
+  EXPECT_EQ(window.url_text(), list_address("lin")) << "the completed address shows in the box";
+  await_scrape();
+
+  EXPECT_EQ(as_tuples(window.rows()), lin_rows());
+  EXPECT_EQ(cover_urls(), lin_covers());
+  EXPECT_EQ(window.status_text(), "[小林] 合计 4个相册");
+  EXPECT_TRUE(window.enter_enabled());
+  EXPECT_NE(settings().find("|*|" + list_address("lin") + "|小林"), std::string::npos) << settings();
+  EXPECT_EQ(window.rows_before_their_cover, 0);
+
+  // The button is locked before the list is emptied and given back last.
+  const auto calls = window.calls();
+  const std::size_t disabled = index_of(calls, "disable_enter");
+  const std::size_t emptied = index_of(calls, "delete_all_albums");
+  ASSERT_NE(disabled, std::string::npos);
+  ASSERT_NE(emptied, std::string::npos);
+  EXPECT_LT(disabled, emptied);
+  EXPECT_LT(emptied, index_of(calls, "append_albums"));
+  EXPECT_EQ(calls.back(), "enable_enter");
+  EXPECT_EQ(index_of(calls, "append_album"), std::string::npos) << "rows go in batches";
+}
+
+TEST_F(CatalogueRoad, SubDomainFormListsTheSameAlbums) {
+  enter("lin." + host);
+  EXPECT_EQ(window.url_text(), "http://lin." + host);
+  EXPECT_EQ(site_user(), "lin");
+  await_scrape();
+
+  EXPECT_EQ(as_tuples(window.rows()), lin_rows());
+  EXPECT_EQ(window.status_text(), "[小林] 合计 4个相册");
+  EXPECT_TRUE(window.enter_enabled());
+  EXPECT_NE(settings().find("|*|http://lin." + host + "|小林"), std::string::npos) << settings();
+  bool asked_for_the_user_host = false;
+  for (const auto& request : site->requests())
+    if (request.host == "lin." + host && request.target == "/") asked_for_the_user_host = true;
+  EXPECT_TRUE(asked_for_the_user_host);
+}
+
+TEST_F(CatalogueRoad, PreviewOfListedAlbums) {
+  enter(list_address("lin"));
+  await_scrape();
+  const std::string head = preview_page_head(host, update_host);
+
+  // The album whose cover the page names in src_data only.
+  show_album_preview(*app, 2);
+  const std::string expected = build_preview_page(host, update_host, PreviewCard{"lin", 13, cover("lin", 13), "懒加载", "1张"});
+  EXPECT_EQ(window.preview(), expected);
+  EXPECT_EQ(window.clipboard(), expected);
+  EXPECT_EQ(window.preview().substr(head.size()),
+            "lin/albums/13/><IMG class=setThumb alt='' src='" + cover("lin", 13) +
+                "' width=75 height=75></A> </DIV> <H4><A target=blank class=Seta href='http://" + host +
+                "/photos/lin/albums/13/'>懒加载</A></H4> <P><B>1张图片</B> </P></DIV></BODY></HTML>");
+
+  // A hostile title shows as text; the site's &amp; stays a reference.
+  show_album_preview(*app, 3);
+  EXPECT_EQ(window.preview().substr(0, head.size()), head);
+  EXPECT_EQ(window.preview().substr(head.size()),
+            "lin/albums/14/><IMG class=setThumb alt='' src='" + cover("lin", 14) +
+                "' width=75 height=75></A> </DIV> <H4><A target=blank class=Seta href='http://" + host +
+                "/photos/lin/albums/14/'>&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; &#39;Tom&#39;"
+                "</A></H4> <P><B>2张图片</B> </P></DIV></BODY></HTML>");
+  EXPECT_EQ(window.clipboard(), window.preview());
+
+  // A click outside the rows changes neither the view nor the clipboard.
+  const std::size_t calls_before = window.calls().size();
+  const std::string page_before = window.preview();
+  show_album_preview(*app, -1);
+  EXPECT_EQ(window.calls().size(), calls_before);
+  EXPECT_EQ(window.preview(), page_before);
+  EXPECT_EQ(window.clipboard(), page_before);
+}
+
+TEST_F(CatalogueRoad, RejectedAddressLeavesTheListAsItWas) {
+  enter(list_address("lin"));
+  await_scrape();
+  const auto rows = window.rows();
+  const auto covers = cover_urls();
+  const std::size_t requests = site->requests().size();
+
+  const std::string typed = "http://" + host + "/photos/lin";
+  enter(typed);
+  EXPECT_EQ(window.status_text(), "网址有误");
+  EXPECT_EQ(as_tuples(window.rows()), as_tuples(rows));
+  EXPECT_EQ(cover_urls(), covers);
+  EXPECT_TRUE(window.enter_enabled());
+  EXPECT_EQ(app->threads.running(), 0);
+  EXPECT_EQ(site->requests().size(), requests);
+  EXPECT_EQ(window.url_text(), typed);
+  EXPECT_EQ(album_address(), typed);
+  EXPECT_EQ(site_user(), "");
+
+  // The old rows still preview, now with no user in their links.
+  show_album_preview(*app, 0);
+  EXPECT_NE(window.preview().find("href='http://" + host + "/photos//albums/11/'"), std::string::npos);
+  EXPECT_NE(window.preview().find("src='" + cover("lin", 11) + "'"), std::string::npos);
+}
+
+TEST_F(CatalogueRoad, EmptyBoxChangesNothingButTheAddress) {
+  enter(list_address("lin"));
+  await_scrape();
+  const std::size_t calls = window.calls().size();
+  enter("");
+  EXPECT_EQ(window.calls().size(), calls + 1) << "only the test's own typing";
+  EXPECT_EQ(app->threads.running(), 0);
+  EXPECT_EQ(album_address(), "");
+  EXPECT_EQ(site_user(), "lin");
+  EXPECT_EQ(window.status_text(), "[小林] 合计 4个相册");
+}
+
+TEST_F(CatalogueRoad, EnterDuringAScrapeStartsNoSecondOne) {
+  // The list page of lin is held back until the test lets it go.
+  std::mutex gate_mutex;
+  std::condition_variable gate;
+  bool open = false;
+  auto open_gate = [&] {
+    std::lock_guard lock(gate_mutex);
+    open = true;
+    gate.notify_all();
+  };
+  site->set_override([&](const demo::RequestRecord& request, int) -> std::optional<demo::Answer> {
+    if (request.target.find("/photos/lin/albums/") == 0) {
+      std::unique_lock lock(gate_mutex);
+      gate.wait_for(lock, 30s, [&] { return open; });
+    }
+    return std::nullopt;
+  });
+  struct OpenAtExit {
+    std::function<void()> f;
+    ~OpenAtExit() { f(); }
+  } open_at_exit{open_gate};
+
+  enter(list_address("lin"));
+  ASSERT_TRUE(window.wait_until([&] { return index_of(window.calls(), "delete_all_albums") != std::string::npos; }));
+  EXPECT_FALSE(window.enter_enabled());
+
+  enter(list_address("bo"));
+  enter("bo." + host);
+  EXPECT_EQ(album_address(), list_address("lin"));
+  EXPECT_EQ(site_user(), "lin");
+  EXPECT_EQ(app->threads.running(), 1);
+  EXPECT_FALSE(window.enter_enabled());
+
+  open_gate();
+  await_scrape();
+  EXPECT_EQ(as_tuples(window.rows()), lin_rows());
+  EXPECT_EQ(window.status_text(), "[小林] 合计 4个相册");
+  EXPECT_EQ(requests_for("/photos/bo/"), 0u);
+  EXPECT_EQ(settings().find("阿波"), std::string::npos);
+  EXPECT_TRUE(window.enter_enabled());
+
+  // Once the scrape has ended, Enter works again and the new list replaces the old one.
+  enter(list_address("bo"));
+  await_scrape();
+  EXPECT_EQ(as_tuples(window.rows()), (std::vector<RowTuple>{{"冬天", 21, "4张"}}));
+  EXPECT_EQ(cover_urls(), std::vector<std::string>{cover("bo", 21)});
+  EXPECT_EQ(window.status_text(), "[阿波] 合计 1个相册");
+}
+
+TEST_F(CatalogueRoad, RefusedThreadGivesTheButtonBack) {
+  app->threads.refuse_next_starts(1);
+  enter(list_address("lin"));
+  EXPECT_TRUE(window.enter_enabled());
+  const auto calls = window.calls();
+  EXPECT_LT(index_of(calls, "disable_enter"), index_of(calls, "enable_enter"));
+  EXPECT_EQ(app->threads.running(), 0);
+  EXPECT_TRUE(window.rows().empty());
+
+  enter(list_address("lin"));
+  await_scrape();
+  EXPECT_EQ(as_tuples(window.rows()), lin_rows());
+}
+
+TEST_F(CatalogueRoad, FailedFetchEmptiesTheListAndRemembersNothing) {
+  enter(list_address("bo"));
+  await_scrape();
+  ASSERT_EQ(window.rows().size(), 1u);
+  const std::string history = settings();
+
+  site->set_override([](const demo::RequestRecord& request, int) -> std::optional<demo::Answer> {
+    if (request.target.find("/photos/lin/") != 0) return std::nullopt;
+    demo::Answer broken;
+    broken.body = "<title>x的</title>";
+    broken.drop_after = 0;  // the connection closes before any byte of the body
+    return broken;
+  });
+  enter(list_address("lin"));
+  await_scrape();
+  EXPECT_TRUE(window.rows().empty());
+  EXPECT_TRUE(cover_urls().empty());
+  EXPECT_EQ(window.status_text(), "[] 合计 0个相册");
+  EXPECT_TRUE(window.enter_enabled());
+  EXPECT_EQ(settings(), history);
+}
+
+TEST_F(CatalogueRoad, PageThatIsNotAnAlbumListNamesItsOwnerOnly) {
+  site->set_override([](const demo::RequestRecord& request, int) -> std::optional<demo::Answer> {
+    if (request.target.find("/photos/lin/") != 0) return std::nullopt;
+    demo::Answer answer;
+    answer.body = testing::u8s(u8"<html><head><title>小林的空间</title></head><body>没有相册</body></html>");
+    return answer;
+  });
+  enter(list_address("lin"));
+  await_scrape();
+  EXPECT_TRUE(window.rows().empty());
+  EXPECT_EQ(window.status_text(), "[小林] 合计 0个相册");
+  EXPECT_FALSE(std::filesystem::exists(settings_file())) << "no album, no history";
+}
+
+TEST_F(CatalogueRoad, PreviewWhileTheListIsStillFilling) {
+  enter(list_address("many"));
+  int previews = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while ((app->threads.running() > 0 || previews == 0) && std::chrono::steady_clock::now() < deadline) {
+    const int rows = window.album_count();
+    if (rows == 0) {
+      std::this_thread::yield();
+      continue;
+    }
+    // Each row shown has its own cover, whatever the scrape is doing.
+    const int row = rows - 1;
+    show_album_preview(*app, row);
+    ++previews;
+    const std::int32_t number = 1001 + row;
+    ASSERT_NE(window.preview().find("src='" + cover("many", number) + "'"), std::string::npos) << "row " << row;
+    ASSERT_NE(window.preview().find("/photos/many/albums/" + std::to_string(number) + "/'>"), std::string::npos);
+  }
+  await_scrape();
+  EXPECT_EQ(window.rows().size(), 1500u);
+  EXPECT_EQ(cover_urls().size(), 1500u);
+  EXPECT_EQ(window.status_text(), "[许多] 合计 1500个相册");
+  EXPECT_EQ(window.rows_before_their_cover, 0);
+  const auto calls = window.calls();
+  EXPECT_LT(std::count(calls.begin(), calls.end(), "append_albums"), 1500 / 100) << "a few hundred rows a trip";
+}
+
+// The demo site's own content, as a newcomer sees it on the first run.
+class DemoContentRoad : public CatalogueRoad {
+ protected:
+  demo::SiteContent content() override { return demo::SiteContent::demo(); }
+};
+
+TEST_F(DemoContentRoad, EveryUserListsEveryAlbum) {
+  const demo::SiteContent content = demo::SiteContent::demo();
+  ASSERT_FALSE(content.users.empty());
+  for (const demo::DemoUser& user : content.users) {
+    enter(list_address(user.name));
+    await_scrape();
+    std::vector<RowTuple> expected;
+    for (const demo::DemoAlbum& album : user.albums)
+      expected.emplace_back(utf8_to_text(album.title_html), album.number,
+                            std::to_string(album.photos.size()) + "张");
+    EXPECT_EQ(as_tuples(window.rows()), expected) << user.name;
+    EXPECT_EQ(window.status_text(),
+              "[" + utf8_to_text(user.display_name) + "] 合计 " + std::to_string(user.albums.size()) + "个相册");
+    const auto covers = cover_urls();
+    ASSERT_EQ(covers.size(), user.albums.size());
+    for (std::size_t i = 0; i < covers.size(); ++i) EXPECT_EQ(covers[i], "http://" + host + user.albums[i].cover_path);
+  }
 }
 
 }  // namespace
