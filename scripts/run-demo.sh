@@ -26,7 +26,7 @@ for _ in $(seq 100); do
 done
 
 echo "Demo album site on http://$VELMORA_DEMO_ALBUM_HOST/ - try the address:"
-echo "  http://$VELMORA_DEMO_ALBUM_HOST/photos/lin/albums/"
+echo "  http://$VELMORA_DEMO_ALBUM_HOST/photos/alice/albums/"
 mkdir -p "$build/demo-run"
 cd "$build/demo-run"
 "$build/velmora"
