@@ -626,7 +626,9 @@ TEST_F(DemoContentRoad, EveryUserListsEveryAlbum) {
     std::vector<RowTuple> expected;
     for (const demo::DemoAlbum& album : user.albums)
       expected.emplace_back(utf8_to_text(album.title_html), album.number,
-                            std::to_string(album.photos.size()) + "张");
+                            std::to_string(album.listed_count >= 0 ? static_cast<std::size_t>(album.listed_count)
+                                                                   : album.photos.size()) +
+                                "张");
     EXPECT_EQ(as_tuples(window.rows()), expected) << user.name;
     EXPECT_EQ(window.status_text(),
               "[" + utf8_to_text(user.display_name) + "] 合计 " + std::to_string(user.albums.size()) + "个相册");
