@@ -117,13 +117,15 @@ void run_download_job(Application& app, const JobOrder& order) {
   std::string().swap(all_pages);
 
   const std::int32_t last = job->photo_chunks.empty() ? 0 : static_cast<std::int32_t>(job->photo_chunks.size() - 1);
-  // Starts are scheduled against fixed times, so the time each start itself
-  // takes does not add up over an album.
-  Clock::time_point next_start = Clock::now();
-  Clock::time_point last_start = next_start;
+  // Each start is timed from the moment the previous one began, not from
+  // when its thread was up, so the time that starting takes does not add up
+  // over an album.
+  Clock::time_point next_start = Clock::now() + limits.start_spacing;
+  Clock::time_point last_start = Clock::now();
   for (std::int32_t photo_index = 1; photo_index <= last; ++photo_index) {
-    next_start += limits.start_spacing;
     if (pause_until(state, next_start)) return;
+    last_start = Clock::now();
+    next_start = last_start + limits.start_spacing;
     {
       std::lock_guard lock(state.download_lock);
       ++job->active_workers;
@@ -134,7 +136,6 @@ void run_download_job(Application& app, const JobOrder& order) {
       std::lock_guard lock(state.download_lock);
       --job->active_workers;
     }
-    last_start = next_start;
     if (photo_index == last) break;
     bool waited = false;
     while (running_workers(state, *job) >= limits.max_running_workers) {
@@ -142,7 +143,7 @@ void run_download_job(Application& app, const JobOrder& order) {
       if (pause_until(state, Clock::now() + limits.full_check_interval)) return;
     }
     // After a wait for a free slot the next start comes a full spacing later.
-    if (waited) next_start = Clock::now();
+    if (waited) next_start = Clock::now() + limits.start_spacing;
   }
   if (pause_until(state, last_start + limits.final_pause)) return;
   app.window.set_status_text("下载完成");
