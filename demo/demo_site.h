@@ -27,6 +27,10 @@ namespace velmora::demo {
 struct DemoPhoto {
   std::string picture_path;  // the address path of its large picture (…/big.jpg or another ending)
   std::string jpeg;          // the bytes served for it
+  // The thumbnail named on the album's pages. Empty: picture_path with a final
+  // "/big.jpg" turned into "/square.jpg" (any other ending: picture_path itself).
+  std::string thumbnail_path;
+  std::string thumbnail_jpeg;  // the thumbnail's bytes; empty: `jpeg`
 };
 
 struct DemoAlbum {
@@ -36,6 +40,8 @@ struct DemoAlbum {
   bool cover_in_src_data = false;  // the page names the cover only in src_data="…"
   std::vector<DemoPhoto> photos;
   int photos_per_page = 8;   // thumbnail pages hold this many photos each
+  std::string cover_jpeg;    // bytes served at cover_path; empty: the first photo's thumbnail
+  int listed_count = -1;     // the photo count the album list shows; -1: photos.size()
 };
 
 struct DemoUser {
@@ -49,14 +55,28 @@ struct UpdateContent {
   std::string new_program;   // velmoraget.exe; empty: answered with 404
 };
 
+// Any other file the site serves as it is (the update page's background, the
+// frames of the preview card).
+struct DemoFile {
+  std::string path;
+  std::string content_type;
+  std::string bytes;
+};
+
 struct SiteContent {
   std::vector<DemoUser> users;
   UpdateContent update;
+  std::vector<DemoFile> files;
   // The demo's own content: a few users and albums with Chinese titles, an
   // album whose cover is in src_data only, one whose title holds character
   // references, real JPEG pictures; the banner offering version 1.1.
+  // Throws std::runtime_error naming the file when a picture of demo/data
+  // cannot be read.
   static SiteContent demo();
 };
+
+// The update page (GBK) announcing `latest_version`, with release notes.
+std::string demo_banner_gbk(const std::string& latest_version);
 
 // How to answer one request, decided by a test.
 struct Answer {
@@ -66,6 +86,7 @@ struct Answer {
   bool declare_length = true;            // false: no Content-Length (chunked)
   std::optional<std::size_t> drop_after;  // close the connection after this many body bytes
   std::chrono::milliseconds delay_each_block{0};  // pause between blocks of the body
+  std::size_t block_size = 4096;          // bytes per block of the body
 };
 
 struct RequestRecord {
@@ -73,8 +94,11 @@ struct RequestRecord {
   std::string target;   // path and query as sent
   std::string host;     // Host header
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
-  std::chrono::steady_clock::time_point started;
-  std::chrono::steady_clock::time_point finished;
+  std::string body;     // the request body (POST), as received
+  std::chrono::steady_clock::time_point started;   // when the request began to arrive
+  // When the last byte of the answer was handed to the connection, or the
+  // answer broke off; time_point::max() while it is still being sent.
+  std::chrono::steady_clock::time_point finished = std::chrono::steady_clock::time_point::max();
 };
 
 class DemoSite {

@@ -15,9 +15,10 @@ inline constexpr std::size_t npos = std::string_view::npos;
 
 inline bool is_gbk_lead_byte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
-// First occurrence of `needle` in `text` that starts at or after `from` (which
-// must be a character boundary) and on a character boundary. npos when either
-// text is empty or there is none. ignore_case folds ASCII A-Z/a-z only.
+// First occurrence of `needle` in `text` that starts at or after `from` (taken
+// to be a character boundary) and on a character boundary. npos when either
+// text is empty or there is none. ignore_case folds the ASCII letters of
+// single-byte characters only; double-byte characters always compare exactly.
 std::size_t find_text(std::string_view text, std::string_view needle, std::size_t from = 0,
                       bool ignore_case = false);
 
@@ -36,9 +37,10 @@ std::vector<std::string> split_text(std::string_view text, std::string_view sepa
 std::string replace_text(std::string_view text, std::string_view needle, std::string_view replacement,
                          bool ignore_case = false);
 
-// Reads a decimal integer: full-width characters are folded to half-width,
-// leading blanks skipped, an optional sign and the digits that follow read; no
-// digit gives 0. Values beyond 32 bits are clamped to INT32_MIN/INT32_MAX.
+// Reads a decimal integer: full-width characters (digits, signs, the
+// ideographic space) count as their half-width forms, leading blanks are
+// skipped, an optional sign and the digits that follow are read; no digit
+// gives 0. Values beyond 32 bits stick at INT32_MIN/INT32_MAX.
 std::int32_t read_number(std::string_view text);
 
 // ASCII-only lower-casing; double-byte characters are left untouched.

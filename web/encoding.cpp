@@ -2,74 +2,247 @@
 
 #include <iconv.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+
+#include "text/gbk_text.h"
 
 namespace velmora {
 namespace {
 
-// Runs iconv over `in`, writing `fallback` for every character the target
-// lacks and for every malformed fragment (one per fragment), so that the
-// conversion never stops early.
-std::string convert(const char* to, const char* from, std::string_view in, std::string_view fallback,
-                    std::size_t unit) {
-  std::string out;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
-  out.resize(in.size() * 2 + 16);
-  char* src = const_cast<char*>(in.data());
-  std::size_t src_left = in.size();
-  std::size_t written = 0;
-  while (src_left > 0) {
-    char* dst = out.data() + written;
-    std::size_t dst_left = out.size() - written;
-    std::size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-    written = out.size() - dst_left;
-    if (r != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
+// The two directions of code page 936, taken once from the system's iconv
+// tables. GBK holds only characters of the Basic Multilingual Plane, so both
+// tables are indexed by 16 bits.
+struct GbkTables {
+  // Code point -> GBK code; 0 when GBK lacks the character. A value below
+  // 0x100 is a single byte (the euro sign is 0x80 in code page 936).
+  std::uint16_t to_gbk[0x10000] = {};
+  // GBK code (lead byte << 8 | trail byte, or the single byte 0x80) -> code
+  // point; 0 when the code is undefined.
+  std::uint16_t to_unicode[0x10000] = {};
+};
+
+// Decodes one GBK code with iconv; 0 when iconv does not know it.
+std::uint32_t decode_with_iconv(iconv_t cd, const unsigned char* code, std::size_t length) {
+  char in[2];
+  std::memcpy(in, code, length);
+  char* src = in;
+  std::size_t src_left = length;
+  std::uint32_t out[2] = {0, 0};
+  char* dst = reinterpret_cast<char*>(out);
+  std::size_t dst_left = sizeof out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) return 0;
+  if (src_left != 0 || dst_left != sizeof out - sizeof out[0]) return 0;  // exactly one code point
+  return out[0] <= 0xFFFF ? out[0] : 0;
+}
+
+std::unique_ptr<GbkTables> build_tables() {
+  auto tables = std::make_unique<GbkTables>();
+  iconv_t cd = iconv_open("UTF-32LE", "CP936");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return tables;  // no tables: everything beyond ASCII becomes "?"
+  auto add = [&](std::uint16_t gbk, std::uint32_t code_point) {
+    if (code_point < 0x80 || code_point > 0xFFFF) return;
+    tables->to_unicode[gbk] = static_cast<std::uint16_t>(code_point);
+    if (tables->to_gbk[code_point] == 0) tables->to_gbk[code_point] = gbk;
+  };
+  const unsigned char euro = 0x80;
+  add(0x80, decode_with_iconv(cd, &euro, 1));
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const unsigned char code[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+      add(static_cast<std::uint16_t>(lead << 8 | trail), decode_with_iconv(cd, code, 2));
     }
-    // EILSEQ or EINVAL: skip one unit of input and write the fallback.
-    if (out.size() - written < fallback.size() + 8) out.resize(out.size() * 2);
-    std::memcpy(out.data() + written, fallback.data(), fallback.size());
-    written += fallback.size();
-    std::size_t skip = unit <= src_left ? unit : src_left;
-    if (unit == 1) {
-      // Skip the whole malformed UTF-8 fragment: the lead byte and any
-      // continuation bytes that follow it.
-      skip = 1;
-      while (skip < src_left && (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80 && skip < 4) ++skip;
-    }
-    src += skip;
-    src_left -= skip;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   iconv_close(cd);
-  out.resize(written);
+  return tables;
+}
+
+const GbkTables& gbk_tables() {
+  static const std::unique_ptr<GbkTables> tables = build_tables();  // built once, thread-safe
+  return *tables;
+}
+
+// Writes the GBK form of `code_point`, or "?" when GBK lacks it; returns the
+// new end of the output.
+inline char* put_gbk(char* out, std::uint32_t code_point, const GbkTables& tables) {
+  std::uint16_t gbk = code_point <= 0xFFFF ? tables.to_gbk[code_point] : 0;
+  if (gbk == 0) {
+    *out++ = '?';
+  } else if (gbk < 0x100) {
+    *out++ = static_cast<char>(gbk);
+  } else {
+    *out++ = static_cast<char>(gbk >> 8);
+    *out++ = static_cast<char>(gbk & 0xFF);
+  }
   return out;
 }
 
-std::string_view up_to_nul(std::string_view s) {
-  std::size_t nul = s.find('\0');
-  return nul == std::string_view::npos ? s : s.substr(0, nul);
+inline bool in_range(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
+
+inline bool is_gbk_trail_byte(unsigned char c) { return in_range(c, 0x40, 0xFE) && c != 0x7F; }
+
+// True when none of the 8 bytes has its high bit set or is zero.
+inline bool plain_ascii_word(std::uint64_t w) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull;
+  constexpr std::uint64_t highs = 0x8080808080808080ull;
+  return ((w | ((w - ones) & ~w)) & highs) == 0;
 }
 
 }  // namespace
 
 std::string utf8_to_text(std::string_view bytes) {
-  return std::string(up_to_nul(convert("CP936", "UTF-8", up_to_nul(bytes), "?", 1)));
+  const GbkTables& tables = gbk_tables();
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  // Every well-formed sequence and every malformed fragment gives at most as
+  // many GBK bytes as it has UTF-8 bytes, so the input's size is enough.
+  std::string text(size, '\0');
+  char* out = text.data();
+  std::size_t i = 0;
+  while (i < size) {
+    if (i + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, in + i, 8);
+      if (plain_ascii_word(word)) {
+        std::memcpy(out, &word, 8);
+        out += 8;
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char c = in[i];
+    if (c < 0x80) {
+      if (c == 0) break;  // the text ends at the first NUL
+      *out++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // A multi-byte sequence. Anything ill-formed gives one "?" for its longest
+    // well-formed beginning (at least one byte), and decoding resumes right
+    // after that: a stray continuation byte or an invalid lead byte on its
+    // own, a cut-off sequence as a whole.
+    std::size_t length;
+    std::uint32_t code_point;
+    unsigned char second_low = 0x80, second_high = 0xBF;
+    if (in_range(c, 0xC2, 0xDF)) {
+      length = 2;
+      code_point = c & 0x1F;
+    } else if (in_range(c, 0xE0, 0xEF)) {
+      length = 3;
+      code_point = c & 0x0F;
+      if (c == 0xE0) second_low = 0xA0;   // no overlong forms
+      if (c == 0xED) second_high = 0x9F;  // no surrogates
+    } else if (in_range(c, 0xF0, 0xF4)) {
+      length = 4;
+      code_point = c & 0x07;
+      if (c == 0xF0) second_low = 0x90;   // no overlong forms
+      if (c == 0xF4) second_high = 0x8F;  // nothing beyond U+10FFFF
+    } else {
+      *out++ = '?';
+      ++i;
+      continue;
+    }
+    std::size_t taken = 1;
+    for (; taken < length && i + taken < size; ++taken) {
+      const unsigned char next = in[i + taken];
+      const bool fits = taken == 1 ? in_range(next, second_low, second_high) : in_range(next, 0x80, 0xBF);
+      if (!fits) break;
+      code_point = code_point << 6 | (next & 0x3F);
+    }
+    i += taken;
+    if (taken == length) {
+      out = put_gbk(out, code_point, tables);
+    } else {
+      *out++ = '?';
+    }
+  }
+  text.resize(static_cast<std::size_t>(out - text.data()));
+  return text;
 }
 
 std::string utf16_to_text(std::string_view utf16le_bytes) {
-  std::size_t units = utf16le_bytes.size() / 2;
-  std::size_t end = 0;
-  while (end < units && (utf16le_bytes[2 * end] != 0 || utf16le_bytes[2 * end + 1] != 0)) ++end;
-  return convert("CP936", "UTF-16LE", utf16le_bytes.substr(0, end * 2), "?", 2);
+  const GbkTables& tables = gbk_tables();
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(utf16le_bytes.data());
+  const std::size_t units = utf16le_bytes.size() / 2;
+  auto unit_at = [in](std::size_t k) -> std::uint32_t { return in[2 * k] | in[2 * k + 1] << 8; };
+  // At most two GBK bytes per code unit, and one "?" for a trailing odd byte.
+  std::string text(utf16le_bytes.size() + 1, '\0');
+  char* out = text.data();
+  bool ended_at_nul = false;
+  for (std::size_t k = 0; k < units; ++k) {
+    const std::uint32_t unit = unit_at(k);
+    if (unit == 0) {  // the text ends at the first NUL
+      ended_at_nul = true;
+      break;
+    }
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      // GBK has nothing beyond the Basic Multilingual Plane: a surrogate pair
+      // is one "?", and so is a surrogate without its partner.
+      if (unit <= 0xDBFF && k + 1 < units && unit_at(k + 1) >= 0xDC00 && unit_at(k + 1) <= 0xDFFF) ++k;
+      *out++ = '?';
+    } else {
+      out = put_gbk(out, unit, tables);
+    }
+  }
+  // A lone byte after the last whole code unit is half a character.
+  if (!ended_at_nul && utf16le_bytes.size() % 2 != 0) *out++ = '?';
+  text.resize(static_cast<std::size_t>(out - text.data()));
+  return text;
 }
 
 std::string text_to_utf8(std::string_view text) {
-  return convert("UTF-8", "CP936", up_to_nul(text), "\xEF\xBF\xBD", 1);
+  const GbkTables& tables = gbk_tables();
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::string utf8(size * 3, '\0');  // at most three UTF-8 bytes per GBK byte
+  char* out = utf8.data();
+  auto put_utf8 = [&out](std::uint32_t code_point) {
+    if (code_point < 0x800) {
+      *out++ = static_cast<char>(0xC0 | code_point >> 6);
+    } else {
+      *out++ = static_cast<char>(0xE0 | code_point >> 12);
+      *out++ = static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+    }
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+  };
+  constexpr std::uint32_t replacement = 0xFFFD;
+  std::size_t i = 0;
+  while (i < size) {
+    if (i + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, in + i, 8);
+      if (plain_ascii_word(word)) {
+        std::memcpy(out, &word, 8);
+        out += 8;
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char c = in[i];
+    if (c < 0x80) {
+      if (c == 0) break;  // the text ends at the first NUL
+      *out++ = static_cast<char>(c);
+      ++i;
+    } else if (is_gbk_lead_byte(c) && i + 1 < size && is_gbk_trail_byte(in[i + 1])) {
+      // A well-formed pair; an undefined one is one replacement character.
+      const std::uint16_t code_point = tables.to_unicode[c << 8 | in[i + 1]];
+      put_utf8(code_point != 0 ? code_point : replacement);
+      i += 2;
+    } else {
+      // The euro byte, 0xFF, or a lead byte without a trail byte after it
+      // (whatever follows, such as a quote or the NUL, is left to stand).
+      const std::uint16_t code_point = tables.to_unicode[c];
+      put_utf8(code_point != 0 ? code_point : replacement);
+      ++i;
+    }
+  }
+  utf8.resize(static_cast<std::size_t>(out - utf8.data()));
+  return utf8;
 }
 
 }  // namespace velmora
