@@ -130,7 +130,8 @@ void run_download_job(Application& app, const JobOrder& order) {
       std::lock_guard lock(state.download_lock);
       ++job->active_workers;
     }
-    bool started = app.threads.start([&app, job, photo_index] { photo_worker(app, job, photo_index); });
+    bool started = app.threads.start(
+        [&app, job, photo_index, at = last_start] { photo_worker(app, job, photo_index, at); });
     if (!started) {
       // The worker will never run to give its slot back.
       std::lock_guard lock(state.download_lock);
@@ -230,7 +231,8 @@ std::optional<std::filesystem::path> claim_photo_file(std::mutex& download_lock,
   return std::nullopt;
 }
 
-void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std::int32_t photo_index) {
+void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std::int32_t photo_index,
+                  std::chrono::steady_clock::time_point started) {
   DownloadState& state = app.download;
   WorkerSlot slot(state.download_lock, *job);
   try {
@@ -243,8 +245,12 @@ void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std
 
     const DownloadLimits& limits = job->limits;
     bool saved = false;
+    // The first wait counts from the worker's start, not from when its thread
+    // came up, so that requests keep the spacing of the starts.
+    Clock::time_point attempt_at = started + limits.wait_before_attempt;
     for (int attempt = 1; attempt <= limits.attempts_per_photo && !saved; ++attempt) {
-      if (pause_until(state, Clock::now() + limits.wait_before_attempt)) break;
+      if (attempt > 1) attempt_at = Clock::now() + limits.wait_before_attempt;
+      if (pause_until(state, attempt_at)) break;
       std::int32_t last_total = 0;
       std::int32_t last_received = 0;
       std::int32_t last_elapsed = 0;

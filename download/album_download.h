@@ -3,6 +3,7 @@
 // every photo of the album into a folder named after it, at most a few at a
 // time, reporting its start, its end and every finished photo in the status
 // bar.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -35,8 +36,10 @@ void stop_album_downloads(Application& app);
 // (a 2xx answer whose size matches its declared length) is on disk. A failed
 // photo leaves no empty file and no error page; a transfer that broke off
 // leaves what arrived. Lowers the job's worker count in every case. Runs on a
-// worker thread.
-void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std::int32_t photo_index);
+// worker thread; `started` is when the job started it, and the wait before
+// the first attempt counts from then.
+void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std::int32_t photo_index,
+                  std::chrono::steady_clock::time_point started);
 
 // Shows "第 N 张下载完成" for photo `photo_index` when `received` bytes make
 // 100 % of `total` (truncated; nothing when total is 0 or less). elapsed_ms

@@ -22,6 +22,15 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testing::u8s;
+
+// What the server sees of the job's 100 ms schedule also holds how late each
+// worker thread and each server thread was woken, which on a loaded machine
+// (or under ThreadSanitizer) can reach some tens of milliseconds for a single
+// request. It does not add up over a series of requests.
+constexpr long long scheduling_noise_ms = 40;
+
+// Milliseconds, printable in a failure message.
+long long ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); }
 namespace fs = std::filesystem;
 
 // Distinct bytes for every picture, so that a mixed-up file shows.
@@ -222,8 +231,12 @@ TEST_F(AlbumDownload, SavesEveryPhotoOfEveryPageWithItsTexts) {
   std::set<std::string> done_set(done.begin(), done.end());
   EXPECT_EQ(done.size(), 19u) << "every photo reports once";
   for (int photo = 1; photo <= 19; ++photo) EXPECT_TRUE(done_set.count(completion_text(photo))) << photo;
-  // Every picture was asked for once, with the large picture's address.
-  EXPECT_EQ(requests_for("/pic/").size(), 19u);
+  // Every picture was asked for once, with the large picture's address, at
+  // the pace of one start per 100 ms.
+  auto transfers = requests_for("/pic/");
+  ASSERT_EQ(transfers.size(), 19u);
+  EXPECT_GE(ms(transfers.back().started - transfers.front().started), 1800 - scheduling_noise_ms);
+  EXPECT_LE(ms(transfers.back().started - transfers.front().started), 1800 + 500) << "starts fell behind the schedule";
   EXPECT_TRUE(requests_for("/photos/").size() + requests_for("/pic/").size() == site.requests().size());
 }
 
@@ -319,21 +332,18 @@ TEST_F(AlbumDownload, NeverMoreThanFiveAtOnceAndStartsAtLeast100msApart) {
     int in_flight = 0;
     for (std::size_t j = 0; j < i; ++j) in_flight += transfers[j].finished > transfers[i].started;
     EXPECT_LE(in_flight, 4) << "transfer " << i << " started while five were running";
-    if (i > 0) {
-      // The job starts workers on a fixed 100 ms schedule; what the server
-      // sees also holds each thread's wake-up, a few milliseconds at most.
-      auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(transfers[i].started -
-                                                                       transfers[i - 1].started);
-      EXPECT_GE(gap.count(), 95) << "between transfers " << i - 1 << " and " << i;
-    }
+    if (i > 0)
+      EXPECT_GE(ms(transfers[i].started - transfers[i - 1].started), 100 - scheduling_noise_ms)
+          << "between transfers " << i - 1 << " and " << i;
   }
+  // The first five have free slots: they follow the schedule alone.
+  EXPECT_GE(ms(transfers[4].started - transfers[0].started), 400 - scheduling_noise_ms);
   // The sixth waits for a free slot: it starts after the first transfer ended.
   EXPECT_GE(transfers[5].started, transfers[0].finished);
   // "下载完成" comes 2000 ms after the last start (its request follows the
   // start by the 100 ms wait before each attempt).
-  auto after_last = std::chrono::duration_cast<std::chrono::milliseconds>(finished_text - transfers.back().started);
-  EXPECT_GE(after_last.count(), 1900 - 5);
-  EXPECT_LE(after_last.count(), 2600);
+  EXPECT_GE(ms(finished_text - transfers.back().started), 1900 - scheduling_noise_ms);
+  EXPECT_LE(ms(finished_text - transfers.back().started), 2600);
   EXPECT_EQ(file_names(chosen / "Slow").size(), 12u);
 }
 
@@ -355,7 +365,7 @@ TEST_F(AlbumDownload, ADroppedTransferIsRetriedAndSucceedsOnTheThirdAttempt) {
   auto tries = requests_for(flaky);
   ASSERT_EQ(tries.size(), 3u);
   for (std::size_t i = 1; i < tries.size(); ++i)
-    EXPECT_GE(tries[i].started - tries[i - 1].finished, 95ms) << "a wait comes before every attempt";
+    EXPECT_GE(ms(tries[i].started - tries[i - 1].finished), 100 - scheduling_noise_ms) << "a wait comes before every attempt";
   auto done = completion_texts();
   EXPECT_EQ(std::count(done.begin(), done.end(), completion_text(3)), 1);
 }
@@ -630,7 +640,7 @@ TEST_F(AlbumDownload, StoppingEndsAJobAtOnce) {
   auto stop_at = Clock::now();
   stop_album_downloads(*app);
   ASSERT_TRUE(app->threads.wait_idle(2s)) << "the job or its workers kept running";
-  EXPECT_LT(Clock::now() - stop_at, 1s);
+  EXPECT_LT(ms(Clock::now() - stop_at), 1000);
   EXPECT_NE(window.status_text(), "下载完成");
   EXPECT_LT(requests_for("/pic/").size(), 40u);
 }
