@@ -1,8 +1,6 @@
 #include "download/album_download.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <system_error>
 #include <utility>
 
@@ -62,6 +60,19 @@ class WorkerSlot {
   DownloadJob& job_;
 };
 
+// Gives a photo's file name back when its worker is done with it.
+class PhotoFileClaim {
+ public:
+  PhotoFileClaim(DownloadState& state, std::filesystem::path path) : state_(state), path_(std::move(path)) {}
+  PhotoFileClaim(const PhotoFileClaim&) = delete;
+  PhotoFileClaim& operator=(const PhotoFileClaim&) = delete;
+  ~PhotoFileClaim() { release_photo_file(state_, path_); }
+
+ private:
+  DownloadState& state_;
+  std::filesystem::path path_;
+};
+
 // What the UI thread hands to the job's own thread: everything the job needs,
 // read once, so that later events (a new address, a new album list) cannot
 // change it under the job.
@@ -81,8 +92,7 @@ int running_workers(DownloadState& state, DownloadJob& job) {
 
 std::int64_t file_size_or_minus_one(const std::filesystem::path& path) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return -1;
-  auto size = std::filesystem::file_size(path, ec);
+  auto size = std::filesystem::file_size(path, ec);  // an error for anything but a file
   return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
@@ -206,29 +216,28 @@ void report_picture_progress(WindowPort& window, std::int32_t total, std::int32_
   if (percent == 100) window.set_status_text(completion_text(photo_index));
 }
 
-std::optional<std::filesystem::path> claim_photo_file(std::mutex& download_lock,
-                                                      const std::filesystem::path& folder,
+std::optional<std::filesystem::path> claim_photo_file(DownloadState& state, const std::filesystem::path& folder,
                                                       std::string_view base_name, std::string_view extension) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) return std::nullopt;
   for (int n = 0; n <= last_photo_suffix; ++n) {
     std::string name = n == 0 ? std::string(base_name) : suffixed_photo_name(base_name, n);
     name += extension;
     std::filesystem::path path = folder / name;
-    std::FILE* file;
-    int error;
-    {
-      std::lock_guard lock(download_lock);
-      // "x": fails when anything at all is there, a folder or a dangling
-      // link included.
-      file = std::fopen(path.c_str(), "wbx");
-      error = errno;
-    }
-    if (file) {
-      std::fclose(file);
-      return path;
-    }
-    if (error != EEXIST) return std::nullopt;  // the folder takes no file at all
+    std::lock_guard lock(state.download_lock);
+    // symlink_status: a link counts as taken even when it leads nowhere, so
+    // the download never follows it.
+    auto status = std::filesystem::symlink_status(path, ec);
+    bool on_disk = status.type() != std::filesystem::file_type::not_found;
+    if (ec && status.type() == std::filesystem::file_type::none) on_disk = true;  // cannot tell: taken
+    if (!on_disk && state.names_in_use.insert(path).second) return path;
   }
   return std::nullopt;
+}
+
+void release_photo_file(DownloadState& state, const std::filesystem::path& path) {
+  std::lock_guard lock(state.download_lock);
+  state.names_in_use.erase(path);
 }
 
 void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std::int32_t photo_index,
@@ -239,9 +248,9 @@ void photo_worker(Application& app, const std::shared_ptr<DownloadJob>& job, std
     if (photo_index < 1 || static_cast<std::size_t>(photo_index) >= job->photo_chunks.size()) return;
     const std::string address = picture_address(job->photo_chunks[static_cast<std::size_t>(photo_index)]);
     std::optional<std::filesystem::path> path =
-        claim_photo_file(state.download_lock, job->album_folder, photo_base_name(photo_index),
-                         picture_extension(address));
+        claim_photo_file(state, job->album_folder, photo_base_name(photo_index), picture_extension(address));
     if (!path) return;
+    PhotoFileClaim claim(state, *path);
 
     const DownloadLimits& limits = job->limits;
     bool saved = false;

@@ -16,6 +16,7 @@ namespace velmora {
 
 struct Application;
 struct DownloadJob;
+struct DownloadState;
 class WindowPort;
 
 // A double click on row `row` of album_list (-1: no row): asks for a folder
@@ -48,14 +49,15 @@ void report_picture_progress(WindowPort& window, std::int32_t total, std::int32_
                              std::int32_t elapsed_ms, std::int32_t photo_index);
 std::string completion_text(std::int32_t photo_index);
 
-// Claims a free file for a photo in `folder`: base + extension, else
+// Chooses a free file for a photo in `folder`: base + extension, else
 // base-001 + extension ... base-999 + extension, the first name at which
-// nothing (file, folder or link) exists, created empty so that no other
-// worker can choose it too. Each try holds `download_lock` for one file
-// creation only. nullopt when every name is taken or the folder cannot take a
-// new file.
-std::optional<std::filesystem::path> claim_photo_file(std::mutex& download_lock,
-                                                      const std::filesystem::path& folder,
+// nothing is on disk (file, folder or link, a dangling one too) and that no
+// running worker holds. The name is held (in names_in_use) until
+// release_photo_file, so no other worker can choose it before its file
+// exists. Each try holds download_lock for one look-up only. nullopt when
+// every name is taken or `folder` is not a folder.
+std::optional<std::filesystem::path> claim_photo_file(DownloadState& state, const std::filesystem::path& folder,
                                                       std::string_view base_name, std::string_view extension);
+void release_photo_file(DownloadState& state, const std::filesystem::path& path);
 
 }  // namespace velmora

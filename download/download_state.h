@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct DownloadJob {
 // What the album download keeps between events.
 struct DownloadState {
   std::mutex download_lock;  // guards the worker counts and the file-name choice
+  // Photo files chosen by running workers, which may not be on disk yet:
+  // no other worker, of this job or another, may choose them meanwhile.
+  // Guarded by download_lock.
+  std::set<std::filesystem::path> names_in_use;
   DownloadLimits limits;
   // A job is between its folder dialog and "下载完成"; another double click
   // is ignored meanwhile.

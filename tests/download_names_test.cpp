@@ -8,10 +8,9 @@
 #include <set>
 #include <thread>
 
-#include <unistd.h>
-
 #include "download/album_download.h"
 #include "download/album_pages.h"
+#include "download/download_state.h"
 #include "download/photo_names.h"
 #include "support/recording_window.h"
 #include "support/test_text.h"
@@ -201,23 +200,28 @@ TEST(CompletionText, ShownOnlyAtAHundredPercent) {
 class ClaimPhotoFile : public ::testing::Test {
  protected:
   testing::TempDir temp;
-  std::mutex lock;
+  DownloadState state;
   std::optional<std::filesystem::path> claim(std::string_view base = "00007", std::string_view ext = ".jpg") {
-    return claim_photo_file(lock, temp.path(), base, ext);
+    return claim_photo_file(state, temp.path(), base, ext);
   }
 };
 
-TEST_F(ClaimPhotoFile, TakesTheFirstFreeNameAndReservesIt) {
+TEST_F(ClaimPhotoFile, TakesTheFirstFreeNameAndHoldsItUntilReleased) {
   testing::write_file(temp.path() / "00007.jpg", "first");
   std::filesystem::create_directory(temp.path() / "00007-001.jpg");  // a folder counts as taken
   std::filesystem::create_symlink(temp.path() / "missing", temp.path() / "00007-002.jpg");  // so does a dangling link
   auto first = claim();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->filename(), "00007-003.jpg");
-  EXPECT_EQ(std::filesystem::file_size(*first), 0u);
+  EXPECT_FALSE(std::filesystem::exists(*first)) << "the download creates the file, not the name choice";
+  // Held, though not on disk yet.
   auto second = claim();
   ASSERT_TRUE(second);
   EXPECT_EQ(second->filename(), "00007-004.jpg");
+  release_photo_file(state, *first);
+  auto again = claim();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->filename(), "00007-003.jpg");
   EXPECT_EQ(testing::read_file(temp.path() / "00007.jpg"), "first");
   EXPECT_FALSE(std::filesystem::exists(temp.path() / "missing"));
   auto other = claim("00008", "");
@@ -234,13 +238,10 @@ TEST_F(ClaimPhotoFile, GivesUpWhenEverySuffixIsTaken) {
   EXPECT_TRUE(claim("00008"));
 }
 
-TEST_F(ClaimPhotoFile, GivesUpAtOnceWhenTheFolderTakesNoFile) {
-  std::mutex& l = lock;
-  EXPECT_FALSE(claim_photo_file(l, temp.path() / "not-there", "00007", ".jpg"));
-  if (geteuid() != 0) {
-    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    EXPECT_FALSE(claim());
-  }
+TEST_F(ClaimPhotoFile, GivesUpAtOnceWithoutAFolder) {
+  EXPECT_FALSE(claim_photo_file(state, temp.path() / "not-there", "00007", ".jpg"));
+  testing::write_file(temp.path() / "a-file", "");
+  EXPECT_FALSE(claim_photo_file(state, temp.path() / "a-file", "00007", ".jpg"));
 }
 
 TEST_F(ClaimPhotoFile, WorkersRacingForOneNameGetDifferentFiles) {

@@ -608,6 +608,35 @@ TEST_F(AlbumDownload, AnEarlierJobsWorkersDoNotDisturbALaterJob) {
   EXPECT_LT(late.front().started, early.back().finished) << "the late job waited for the early job's workers";
 }
 
+// The second job starts while the first job's pictures have not arrived,
+// so their files are not on disk yet: the names are still taken.
+TEST_F(AlbumDownload, TwoJobsIntoOneFolderAtOnceNeverShareAFile) {
+  app->download.limits.final_pause = 100ms;
+  auto expected = add_album(62, 3);
+  set_fault([](const demo::RequestRecord& request, int attempt) -> std::optional<demo::Answer> {
+    if (request.target.rfind("/pic/", 0) == 0 && attempt == 1) std::this_thread::sleep_for(1500ms);
+    return std::nullopt;
+  });
+  int row = add_row("Same", 62);
+  window.answer_folder_dialogs({chosen, chosen});
+  run_album_download(*app, row);
+  ASSERT_TRUE(window.wait_until([&] { return window.status_text() == "下载完成"; }, 30s));
+  ASSERT_TRUE(window.wait_until([&] { return !app->download.job_running.load(); }, 10s));
+  ASSERT_FALSE(fs::exists(chosen / "Same" / "00001.jpg")) << "the first picture came too early for this test";
+  run_album_download(*app, row);
+  ASSERT_TRUE(app->threads.wait_idle(60s));
+
+  fs::path album = chosen / "Same";
+  EXPECT_EQ(file_names(album), (std::vector<std::string>{"00001-001.jpg", "00001.jpg", "00002-001.jpg",
+                                                         "00002.jpg", "00003-001.jpg", "00003.jpg"}));
+  for (int photo = 1; photo <= 3; ++photo) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d", photo);
+    EXPECT_EQ(testing::read_file(album / (std::string(name) + ".jpg")), expected[photo - 1]) << name;
+    EXPECT_EQ(testing::read_file(album / (std::string(name) + "-001.jpg")), expected[photo - 1]) << name;
+  }
+}
+
 TEST_F(AlbumDownload, AWorkerThreadThatCannotStartGivesItsSlotBack) {
   add_album(70, 8);
   // The job's own thread starts; then the system refuses the first five
