@@ -244,7 +244,7 @@ void WxWindowPort::end_program() {
   // Callers waiting on the UI thread give up first; then the window goes and
   // the process ends. Running threads end with it: a picture being written
   // stays as far as it got, and cfg.ini is only ever replaced whole.
-  exiting_ = true;
+  release_waiting_callers();
   if (window_ != nullptr) window_->Hide();
   std::fflush(nullptr);
   _exit(0);
