@@ -183,6 +183,38 @@ TEST_F(WindowPortTest, PreviewShowsAGbkPageThatDeclaresItsCharset) {
       << "title: " << window.preview_title();
 }
 
+TEST_F(WindowPortTest, ClicksOnTheAlbumListCarryTheRowUnderThePointer) {
+  std::vector<std::string> routed;
+  window.route_album_clicks([&](int row) { routed.push_back("click " + std::to_string(row)); },
+                            [&](int row) { routed.push_back("double " + std::to_string(row)); });
+  port.append_albums({{"一", 1, "1张"}, {"二", 2, "2张"}, {"三", 3, "3张"}});
+  auto wait_for = [&](std::size_t count) {
+    return window.process_events_until([&] { return routed.size() >= count; }, 5000);
+  };
+  // Clicks apart by more than the double-click time.
+  auto pause = [&] { window.process_events_until([] { return false; }, 600); };
+
+  window.click_album_list(1, false);
+  ASSERT_TRUE(wait_for(1));
+  pause();
+  // The row already selected: no selection change, but still a click.
+  window.click_album_list(1, false);
+  ASSERT_TRUE(wait_for(2));
+  pause();
+  window.click_album_list(-1, false);
+  ASSERT_TRUE(wait_for(3));
+  pause();
+  // A double click: the click of its first press, then the double click.
+  window.click_album_list(2, true);
+  ASSERT_TRUE(wait_for(5));
+  pause();
+  window.click_album_list(-1, true);
+  ASSERT_TRUE(wait_for(7));
+  pause();
+  EXPECT_EQ(routed, (std::vector<std::string>{"click 1", "click 1", "click -1", "click 2", "double 2", "click -1",
+                                              "double -1"}));
+}
+
 TEST(WindowPortWithoutWindow, EveryOperationGivesItsDefault) {
   WxWindowPort port;
   EXPECT_EQ(port.url_text(), "");

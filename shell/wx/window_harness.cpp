@@ -4,6 +4,8 @@
 #include <wx/button.h>
 #include <wx/clipbrd.h>
 #include <wx/evtloop.h>
+#include <wx/listctrl.h>
+#include <wx/uiaction.h>
 #include <wx/statusbr.h>
 #include <wx/webview.h>
 
@@ -63,6 +65,27 @@ void WindowHarness::run_on_other_thread(const std::function<void()>& work) {
   });
   process_events_until([&] { return finished.load(); }, 120 * 1000);
   worker.join();
+}
+
+void WindowHarness::route_album_clicks(std::function<void(int)> clicked, std::function<void(int)> double_clicked) {
+  impl_->window->album_clicked = std::move(clicked);
+  impl_->window->album_double_clicked = std::move(double_clicked);
+}
+
+void WindowHarness::click_album_list(int row, bool double_click) {
+  wxListCtrl* list = impl_->window->album_list;
+  wxPoint point(20, list->GetClientSize().y - 10);
+  wxRect rect;
+  if (row >= 0 && list->GetItemRect(row, rect)) point = wxPoint(rect.x + 20, rect.y + rect.height / 2);
+  wxUIActionSimulator pointer;
+  pointer.MouseMove(list->ClientToScreen(point));
+  process_events_until([] { return false; }, 100);
+  if (double_click) {
+    pointer.MouseDblClick();
+  } else {
+    pointer.MouseClick();
+  }
+  process_events_until([] { return false; }, 200);
 }
 
 std::string WindowHarness::status_text() const { return from_wx(impl_->window->GetStatusBar()->GetStatusText()); }

@@ -34,6 +34,14 @@ class WindowHarness {
   // false on time-out.
   bool process_events_until(const std::function<bool()>& done, int timeout_ms);
 
+  // Sends album_list's single and double clicks (row index, -1: no row) to
+  // these instead of the album preview and the album download.
+  void route_album_clicks(std::function<void(int)> clicked, std::function<void(int)> double_clicked);
+  // Clicks (once, or twice in quick succession) with the X server's own
+  // pointer on row `row` of album_list, or on its empty area below the rows
+  // when `row` is -1, and handles the events that follow for a moment.
+  void click_album_list(int row, bool double_click);
+
   // What the window shows now.
   std::string status_text() const;
   bool enter_enabled() const;
