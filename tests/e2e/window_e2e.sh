@@ -6,8 +6,8 @@
 # its albums and lands in cfg.ini; a click on a row puts the preview card on
 # the clipboard and a double click asks for a folder; the help button shows
 # the usage text; the history link offers the addresses of cfg.ini and
-# picking one fills the address box; closing the window ends the program at
-# once.
+# picking one fills the address box; closing the window while photos are
+# downloading ends the program at once.
 source "$(dirname "$0")/lib.sh"
 
 host=${VELMORA_ALBUM_SITE_HOST:-localhost:47180}
@@ -18,6 +18,10 @@ prepared="|*|${bob}|陈默|*|http://$host/photos/nobody/albums/|"
 e2e_start_display
 e2e_start_demo_site || e2e_fail "the demo site did not start"
 e2e_write_settings "$prepared"
+# The folder dialog opens at the program's own folder: a copy in the working
+# folder keeps the downloads of this test inside it.
+cp "$VELMORA_BIN" "$E2E_WORKDIR/velmora" || e2e_fail "cannot copy the program"
+VELMORA_BIN=$E2E_WORKDIR/velmora
 e2e_start_program
 
 title=$(e2e_window_title)
@@ -117,9 +121,18 @@ e2e_wait_only_main_window 10 || e2e_fail "the menu stayed open"
 text=$(e2e_url_text)
 [ "$text" = "typed" ] || e2e_fail "an entry without owner name changed the box to '$text'"
 
-# The close box ends the program at once, with exit code 0.
+# A double click on the first album (19 photos) and OK in the folder dialog
+# start the download; the close box then ends the program at once, with exit
+# code 0, whatever the download threads are doing.
+e2e_click_album_row 0 double
+dialog=$(e2e_wait_new_window 10) || e2e_fail "a double click on a row asked for no folder"
+e2e_focus "$dialog"
+e2e_key Return
+album_folder=$E2E_WORKDIR/西湖春游
+e2e_wait_until 10 test -d "$album_folder" || e2e_fail "the download made no album folder in $E2E_WORKDIR: $(ls "$E2E_WORKDIR" | od -c | head)"
 e2e_close_window
-e2e_wait_program_exit 10 || e2e_fail "the program still runs 10 s after the close request"
+e2e_wait_program_exit 5 || e2e_fail "the program still runs 5 s after the close request"
 [ "$E2E_PROGRAM_STATUS" = 0 ] || e2e_fail "exit status $E2E_PROGRAM_STATUS"
+e2e_log "closed with $(ls "$album_folder" | wc -l) of 19 photos in the album folder"
 
 e2e_pass
