@@ -17,6 +17,15 @@
 #   e2e_wait_program_exit 5 && [ "$E2E_PROGRAM_STATUS" = 0 ] || e2e_fail "..."
 #   e2e_pass
 #
+# Helpers for the main window's controls: e2e_set_url_text / e2e_url_text
+# (type into / read back the address box), e2e_click_at "$E2E_HELP_BUTTON_AT"
+# (and the other E2E_*_AT places), e2e_click_album_row ROW [double]. Other
+# windows of the program (message boxes, the folder dialog, the history menu)
+# appear through e2e_wait_new_window and go with e2e_wait_only_main_window;
+# e2e_window_title reads any window's title. e2e_read_history gives the
+# history value of cfg.ini. e2e_fail inside $(...) ends only that subshell:
+# test its status in the script itself.
+#
 # Environment (CTest passes every one of them, see tests/CMakeLists.txt):
 #   VELMORA_BIN               the program
 #   VELMORA_DEMO_SITE_BIN     the demo album site
