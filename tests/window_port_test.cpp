@@ -183,6 +183,16 @@ TEST_F(WindowPortTest, PreviewShowsAGbkPageThatDeclaresItsCharset) {
       << "title: " << window.preview_title();
 }
 
+TEST_F(WindowPortTest, PreviewRunsNoScript) {
+  port.write_preview(
+      "<html><head><title>page</title></head><body onload=\"document.title='onload'\">"
+      "<script>document.title='script';</script><p>x</p></body></html>");
+  ASSERT_TRUE(window.process_events_until([&] { return !window.preview_title().empty(); }, 20000));
+  // Give a script every chance to run before looking again.
+  window.process_events_until([] { return false; }, 500);
+  EXPECT_EQ(window.preview_title(), "page");
+}
+
 TEST_F(WindowPortTest, ClicksOnTheAlbumListCarryTheRowUnderThePointer) {
   std::vector<std::string> routed;
   window.route_album_clicks([&](int row) { routed.push_back("click " + std::to_string(row)); },
