@@ -101,6 +101,15 @@ std::optional<Number> parse_number(std::string_view text) {
   return value;
 }
 
+// A made-up but steady "month-day" and view count for an album's info line.
+void append_date_and_views(std::string& page, std::int32_t number) {
+  const std::uint32_t seed = static_cast<std::uint32_t>(number) * 2654435761u;
+  const unsigned month = 1 + seed % 12;
+  const unsigned day = 1 + (seed >> 8) % 28;
+  page += (month < 10 ? "0" : "") + std::to_string(month) + "-" + (day < 10 ? "0" : "") + std::to_string(day);
+  page += u8(u8" · 浏览 ") + std::to_string(seed % 9973) + u8(u8" 次 · ");
+}
+
 std::string not_found_page(const std::string& what) {
   return u8(u8"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>404 找不到页面</title></head>\n"
             u8"<body><h1>找不到页面</h1><p>") +
@@ -286,7 +295,12 @@ struct DemoSite::Impl {
         stream.begin_head();
         bool connection_closed = false;
         ok = process_request(stream, served + 1 == kRequestsPerConnection, connection_closed,
-                             [&](httplib::Request&) { exchange.headers = parse_header_block(stream.end_head()); });
+                             [&](httplib::Request& request) {
+                               exchange.headers = parse_header_block(stream.end_head());
+                               // Bodies go out exactly as given: the library would
+                               // otherwise compress text for clients that accept it.
+                               request.headers.erase("Accept-Encoding");
+                             });
         current_exchange = nullptr;
         impl_.end_exchange(exchange);
         if (!ok || connection_closed) break;
@@ -377,7 +391,7 @@ struct DemoSite::Impl {
   std::string album_list_page(const DemoUser& user, const std::string& host) const {
     const std::string user_base = "http://" + host + "/photos/" + user.name + "/albums/";
     std::string page;
-    page.reserve(1024 + user.albums.size() * (520 + user_base.size() * 3));
+    page.reserve(1024 + user.albums.size() * (600 + user_base.size() * 3));
     page += u8(u8"<!DOCTYPE html>\n<html>\n<head>\n"
                u8"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\n<title>");
     page += user.display_name;
@@ -401,7 +415,9 @@ struct DemoSite::Impl {
       page += "</a></h4>\n<p><b>";
       page += std::to_string(album.listed_count >= 0 ? static_cast<std::size_t>(album.listed_count)
                                                      : album.photos.size());
-      page += u8(u8"</b>张</p>\n</div>\n");
+      page += u8(u8"</b>张</p>\n<p class=\"SetInfo\">更新于 2024-");
+      append_date_and_views(page, album.number);
+      page += "<a class=\"SetComments\" href=\"" + user_base + number + u8(u8"/#comments\">评论</a></p>\n</div>\n");
     }
     page += u8(u8"</div>\n<div id=\"Footer\">演示相册站 · 仅供本机试用</div>\n</body>\n</html>\n");
     return page;
@@ -501,8 +517,11 @@ struct DemoSite::Impl {
   }
 
   void handle(const httplib::Request& request, httplib::Response& response) {
-    Exchange fallback;
-    Exchange& exchange = current_exchange ? *current_exchange : fallback;
+    if (!current_exchange) {  // only connections opened by Server reach here
+      response.status = 500;
+      return;
+    }
+    Exchange& exchange = *current_exchange;
 
     RequestRecord record;
     record.method = request.method;
@@ -510,7 +529,7 @@ struct DemoSite::Impl {
     record.host = request.get_header_value("Host");
     record.headers = exchange.headers;
     record.body = request.body;
-    record.started = exchange.started == Clock::time_point{} ? Clock::now() : exchange.started;
+    record.started = exchange.started;
 
     int attempt;
     Override answer_with;
@@ -529,6 +548,7 @@ struct DemoSite::Impl {
     std::optional<Answer> answer;
     if (answer_with) answer = answer_with(record, attempt);
     if (!answer) answer = site_answer(request.path, record.host);
+    if (answer->delay_before_answer.count() > 0) pause(answer->delay_before_answer);
     send(std::move(*answer), response, exchange);
   }
 
@@ -597,6 +617,12 @@ bool DemoSite::start() {
   impl_->stopping = false;
   impl_->server = std::make_unique<Impl::Server>(*impl_);
   auto& server = *impl_->server;
+  // Address reuse only: the library's default also sets SO_REUSEPORT, which
+  // would let a second site share a port that is taken.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
     impl_->handle(request, response);
   };

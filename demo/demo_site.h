@@ -7,12 +7,17 @@
 // Addresses it answers (any Host header; path form and sub-domain form alike):
 //   /photos/<user>/albums/                        a user's album list (UTF-8)
 //   /photos/<user>/albums/<n>/page<k>/?style=thumbnail   thumbnail page k of album n
+//   /photos/<user>/albums/<n>/                    its first thumbnail page (the album's link)
 //   /photos/<user>/albums/<n>/<photo>/square.jpg  a thumbnail (JPEG)
 //   /photos/<user>/albums/<n>/<photo>/big.jpg     the large picture (JPEG)
-//   /                                             with Host <user>.<album host>: that user's album list
+//   /                                             with Host <user>.<album host>: that user's album list;
+//                                                 with any other Host: a page linking every user
 //   /quillbay/velmoraget/banner.htm               the update information page (GBK)
 //   /quillbay/velmoraget/banner2.png              its background picture
-//   /quillbay/velmoraget/velmoraget.exe           the new program, when one is offered
+//   /quillbay/velmoraget/velmoraget.exe           the new program, when one is offered (else 404)
+//   /img/set_case.gif, /img/set_case_star.gif     the frames of the preview card
+// Anything else is answered 404. Pages name pictures and links with absolute
+// addresses on the Host of the request, less a user's sub-domain.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -85,6 +90,7 @@ struct Answer {
   std::string body;
   bool declare_length = true;            // false: no Content-Length (chunked)
   std::optional<std::size_t> drop_after;  // close the connection after this many body bytes
+  std::chrono::milliseconds delay_before_answer{0};  // silence before the status line
   std::chrono::milliseconds delay_each_block{0};  // pause between blocks of the body
   std::size_t block_size = 4096;          // bytes per block of the body
 };
@@ -117,7 +123,9 @@ class DemoSite {
 
   // A test may take over any request: return an Answer to send it, or nullopt
   // to let the site answer as usual. `attempt` counts requests for the same
-  // target, from 1.
+  // target, from 1. It runs on the connection's own thread, so several calls
+  // may overlap. Bodies are always sent exactly as given, never compressed.
+  // Content, log and override outlast stop() and a new start().
   using Override = std::function<std::optional<Answer>(const RequestRecord& request, int attempt)>;
   void set_override(Override override_answer);
 

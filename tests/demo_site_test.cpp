@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -17,6 +19,8 @@
 #include "support/test_text.h"
 #include "text/gbk_text.h"
 #include "web/encoding.h"
+#include "web/page_request.h"
+#include "web/picture_request.h"
 #include "web/text_between.h"
 
 namespace velmora::demo {
@@ -81,6 +85,25 @@ std::string raw_exchange(int port, const std::string& request) {
   return received;
 }
 
+// The body of a GET through libcurl, as the program's requests are made; curl
+// sends every *.localhost name to loopback by itself.
+std::string curl_get(const std::string& url) {
+  CURL* curl = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, std::size_t size, std::size_t count, void* sink) {
+    static_cast<std::string*>(sink)->append(data, size * count);
+    return size * count;
+  });
+  const CURLcode result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  EXPECT_EQ(result, CURLE_OK) << url << ": " << curl_easy_strerror(result);
+  return body;
+}
+
 class DemoSiteTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(site.start()) << "the demo site could not bind a loopback port"; }
@@ -100,15 +123,11 @@ class DemoSiteTest : public ::testing::Test {
 };
 
 TEST_F(DemoSiteTest, AlbumListAnswersInBothAddressFormsWithTheMarkersTheScraperReads) {
-  const auto path_form = get("/photos/alice/albums/", album_host());
-  const auto subdomain_form = get("/", "alice." + album_host());
-  ASSERT_TRUE(path_form && subdomain_form) << "no answer from the demo site";
-  ASSERT_EQ(path_form->status, 200);
-  ASSERT_EQ(subdomain_form->status, 200);
+  const std::string page = curl_get("http://" + album_host() + "/photos/alice/albums/");
   // The sub-domain form names the same albums, with addresses on the plain host.
-  EXPECT_EQ(path_form->body, subdomain_form->body);
+  EXPECT_EQ(curl_get("http://alice." + album_host() + "/"), page);
+  EXPECT_EQ(curl_get("http://" + album_host() + "/photos/alice/"), page);
 
-  const std::string& page = path_form->body;
   EXPECT_EQ(between(page, "<title>", u8s(u8"的")), u8s(u8"林小雨"));
   const std::vector<std::string> albums = pieces_after(page, kAlbumMarker);
   ASSERT_EQ(albums.size(), 4u) << page;
@@ -143,15 +162,13 @@ TEST_F(DemoSiteTest, AlbumListAnswersInBothAddressFormsWithTheMarkersTheScraperR
 }
 
 TEST_F(DemoSiteTest, AlbumListPageConvertsToProgramTextWithTheOwnerAndTitles) {
-  const auto answer = get("/photos/bob/albums/", album_host());
-  ASSERT_TRUE(answer);
-  const std::string page = utf8_to_text(answer->body);
+  const std::string page = utf8_to_text(fetch_page_bytes("http://bob." + album_host() + "/"));
   EXPECT_EQ(text_between(page, "<title>", "的"), "陈默");
   EXPECT_NE(find_text(page, "title=\"北京胡同\">"), npos);
   EXPECT_NE(find_text(page, "title=\"雪后故宫\">"), npos);
 }
 
-TEST_F(DemoSiteTest, ThumbnailPagesLeadFromPageToPageAndEveryPhotoIsARealJpeg) {
+TEST_F(DemoSiteTest, AlbumsDownloadThroughTheProgramsOwnRequestsAsRealJpegs) {
   struct Case {
     std::string user;
     int album;
@@ -164,54 +181,63 @@ TEST_F(DemoSiteTest, ThumbnailPagesLeadFromPageToPageAndEveryPhotoIsARealJpeg) {
       {"alice", 10255, {0}},  // an album without photos still has its first page
       {"bob", 3, {8, 4}},
   };
-  // Each album is read the way the download job reads it: pages 1, 2, … while
-  // the page just read holds the next-page marker, then every photo's picture
-  // address after the thumbnail-to-large rewrite.
+  testing::TempDir folder;
+  // Each album is read the way the download job reads it, in program text:
+  // pages 1, 2, … while the page just read holds the next-page marker, the
+  // thumbnail-to-large rewrite, the split at the photo marker, each chunk's
+  // picture address; then each picture is saved as a worker saves it.
   for (const Case& album : cases) {
     SCOPED_TRACE(album.user + " album " + std::to_string(album.album));
     std::vector<int> counted;
     std::string all_pages;
     for (int page = 1;; ++page) {
       ASSERT_LE(page, 10) << "the next-page marker never ends";
-      const std::string target = "/photos/" + album.user + "/albums/" + std::to_string(album.album) + "/page" +
-                                 std::to_string(page) + "/?style=thumbnail";
-      const auto answer = get(target, album_host());
-      ASSERT_TRUE(answer);
-      ASSERT_EQ(answer->status, 200) << target;
-      counted.push_back(static_cast<int>(pieces_after(answer->body, kPhotoMarker).size()));
-      all_pages += answer->body;
-      if (answer->body.find(kNextPage) == std::string::npos) break;
+      const std::string page_text =
+          utf8_to_text(fetch_page_bytes("http://" + album_host() + "/photos/" + album.user + "/albums/" +
+                                        std::to_string(album.album) + "/page" + std::to_string(page) +
+                                        "/?style=thumbnail"));
+      ASSERT_NE(find_text(page_text, "<title>"), npos) << "page " << page << " is missing";
+      counted.push_back(static_cast<int>(split_text(page_text, "lightbox lb[album] ListPhoto").size()) - 1);
+      all_pages += page_text;
+      if (find_text(page_text, "thumbnail\">下一页</a>") == npos) break;
     }
     EXPECT_EQ(counted, album.photos_per_page);
 
-    std::string rewritten = all_pages;
-    for (std::size_t at = rewritten.find("/square.jpg"); at != std::string::npos;
-         at = rewritten.find("/square.jpg", at))
-      rewritten.replace(at, 11, "/big.jpg");
+    const std::vector<std::string> chunks =
+        split_text(replace_text(all_pages, "/square.jpg", "/big.jpg", true), "lightbox lb[album] ListPhoto");
     std::set<std::string> distinct;
-    for (const std::string& chunk : pieces_after(rewritten, kPhotoMarker)) {
-      const std::string url = between(chunk, "src=\"", "\"");
+    for (std::size_t photo = 1; photo < chunks.size(); ++photo) {
+      const std::string url = text_between(chunks[photo], "src=\"", "\"");
       ASSERT_EQ(url.rfind("http://" + album_host() + "/photos/" + album.user + "/albums/", 0), 0u) << url;
       ASSERT_TRUE(url.ends_with("/big.jpg")) << url;
       distinct.insert(url);
-      const auto picture = get(path_of(url));
-      ASSERT_TRUE(picture);
-      EXPECT_EQ(picture->status, 200) << url;
-      EXPECT_TRUE(is_jpeg(picture->body)) << url;
-      EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
-      EXPECT_EQ(picture->get_header_value("Content-Length"), std::to_string(picture->body.size()));
+      const std::string file = (folder.path() / (std::to_string(album.album) + "-" + std::to_string(photo))).string();
+      int status = 0;
+      const std::int32_t declared = fetch_picture(url, file, static_cast<std::int32_t>(photo), {}, std::nullopt, &status);
+      const std::string saved = testing::read_file(file);
+      EXPECT_EQ(status, 200) << url;
+      // The worker's test of success: a declared length that the file matches.
+      EXPECT_GT(declared, 0) << url;
+      EXPECT_EQ(static_cast<std::size_t>(declared), saved.size()) << url;
+      EXPECT_TRUE(is_jpeg(saved)) << url;
     }
-    EXPECT_EQ(distinct.size(), pieces_after(rewritten, kPhotoMarker).size()) << "two photos share an address";
+    EXPECT_EQ(distinct.size(), chunks.empty() ? 0 : chunks.size() - 1) << "two photos share an address";
   }
+  // The pictures went out as pictures: the log names each big.jpg once.
+  std::size_t pictures = 0;
+  for (const RequestRecord& request : site.requests()) pictures += request.target.ends_with("/big.jpg");
+  EXPECT_EQ(pictures, 19u + 10u + 6u + 12u);
 }
 
 TEST_F(DemoSiteTest, UpdateServerOffersVersionOneOneWithNotesInGbk) {
-  const auto banner = get("/quillbay/velmoraget/banner.htm", "127.0.0.1:" + std::to_string(site.port()));
-  ASSERT_TRUE(banner);
-  ASSERT_EQ(banner->status, 200);
+  const std::string banner = fetch_page("http://127.0.0.1:" + std::to_string(site.port()) + "/quillbay/velmoraget/banner.htm");
   // The test's narrow literals are GBK, like the page.
-  EXPECT_EQ(text_between(banner->body, "最新版本：", "<"), "1.1");
-  EXPECT_EQ(text_between(banner->body, "新版", "|"), "说明：下载更稳定，中断后自动重试；相册列表显示更快。");
+  EXPECT_EQ(text_between(banner, "最新版本：", "<"), "1.1");
+  EXPECT_EQ(text_between(banner, "新版", "|"), "说明：下载更稳定，中断后自动重试；相册列表显示更快。");
+  // Another version on offer changes only the version.
+  const std::string offering = demo_banner_gbk("1.2");
+  EXPECT_EQ(text_between(offering, "最新版本：", "<"), "1.2");
+  EXPECT_EQ(text_between(offering, "新版", "|"), text_between(banner, "新版", "|"));
 
   const auto background = get("/quillbay/velmoraget/banner2.png");
   ASSERT_TRUE(background);
@@ -262,6 +288,221 @@ TEST_F(DemoSiteTest, RequestLogKeepsHeadersInTheOrderSentWithTimes) {
   EXPECT_EQ(record.headers, expected);
   EXPECT_LE(record.started, record.finished);
   EXPECT_NE(record.finished, std::chrono::steady_clock::time_point::max());
+}
+
+// The head and the body of a raw answer.
+struct RawAnswer {
+  std::string head;
+  std::string body;
+};
+RawAnswer split_answer(const std::string& raw) {
+  const std::size_t blank = raw.find("\r\n\r\n");
+  if (blank == std::string::npos) return {raw, {}};
+  return {raw.substr(0, blank + 2), raw.substr(blank + 4)};
+}
+
+std::string get_request(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+}
+
+TEST_F(DemoSiteTest, OverridesShapeTheAnswerOnTheWire) {
+  struct Case {
+    const char* what;
+    Answer answer;
+    std::string expected_head_part;  // a line the head must hold
+    std::string absent_head_part;    // a line it must not hold
+    std::string expected_body;       // the body bytes as they arrive on the wire
+  };
+  const std::string body = "0123456789abcdefghij";
+  const auto make = [&](auto&& change) {
+    Answer answer;
+    answer.body = body;
+    answer.block_size = 7;
+    change(answer);
+    return answer;
+  };
+  const std::vector<Case> cases = {
+      {"status and content type",
+       make([](Answer& a) { a.status = 503; a.content_type = "text/plain"; }),
+       "HTTP/1.1 503", "Transfer-Encoding", body},
+      {"length declared", make([](Answer&) {}), "Content-Length: 20\r\n", "Transfer-Encoding", body},
+      {"no length: chunked", make([](Answer& a) { a.declare_length = false; }), "Transfer-Encoding: chunked\r\n",
+       "Content-Length", "7\r\n0123456\r\n7\r\n789abcd\r\n6\r\nefghij\r\n0\r\n\r\n"},
+      {"length declared, dropped after 9 bytes", make([](Answer& a) { a.drop_after = 9; }),
+       "Content-Length: 20\r\n", "Transfer-Encoding", "012345678"},
+      {"chunked, dropped after 9 bytes: no final chunk",
+       make([](Answer& a) { a.declare_length = false; a.drop_after = 9; }), "Transfer-Encoding: chunked\r\n",
+       "Content-Length", "7\r\n0123456\r\n2\r\n78\r\n"},
+      {"dropped before the body", make([](Answer& a) { a.drop_after = 0; }), "Content-Length: 20\r\n", "", ""},
+      {"empty body", make([](Answer& a) { a.body.clear(); }), "Content-Length: 0\r\n", "Transfer-Encoding", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    site.set_override([&](const RequestRecord&, int) { return c.answer; });
+    const RawAnswer answer = split_answer(raw_exchange(site.port(), get_request("/anything")));
+    EXPECT_NE(answer.head.find(c.expected_head_part), std::string::npos) << answer.head;
+    if (!c.absent_head_part.empty()) EXPECT_EQ(answer.head.find(c.absent_head_part), std::string::npos) << answer.head;
+    EXPECT_EQ(answer.body, c.expected_body);
+    // Whatever the answer, its record is closed once the connection is.
+    const RequestRecord last = site.requests().back();
+    EXPECT_NE(last.finished, std::chrono::steady_clock::time_point::max());
+  }
+  // Text is not compressed, even for a client that accepts it.
+  site.set_override([](const RequestRecord&, int) {
+    Answer text;
+    text.content_type = "text/html";
+    text.body = std::string(2000, 'a');
+    text.declare_length = false;
+    return text;
+  });
+  const RawAnswer plain = split_answer(raw_exchange(
+      site.port(), "GET /page HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip, deflate\r\nConnection: close\r\n\r\n"));
+  EXPECT_EQ(plain.head.find("Content-Encoding"), std::string::npos) << plain.head;
+  EXPECT_NE(plain.body.find(std::string(2000, 'a')), std::string::npos);
+  EXPECT_EQ(site.requests().back().headers.at(1), std::make_pair(std::string("Accept-Encoding"), std::string("gzip, deflate")));
+
+  // Content-Length must not appear twice for the empty body.
+  site.set_override([](const RequestRecord&, int) { return Answer{}; });
+  const std::string head = split_answer(raw_exchange(site.port(), get_request("/x"))).head;
+  EXPECT_EQ(head.find("Content-Length"), head.rfind("Content-Length")) << head;
+}
+
+TEST_F(DemoSiteTest, OverrideSeesTheRequestAndCountsAttemptsPerTarget) {
+  std::vector<std::pair<std::string, int>> seen;
+  std::mutex seen_mutex;
+  site.set_override([&](const RequestRecord& request, int attempt) -> std::optional<Answer> {
+    std::lock_guard lock(seen_mutex);
+    seen.emplace_back(request.target, attempt);
+    if (request.target == "/photos/bob/albums/" && attempt < 3) {
+      Answer refused;
+      refused.status = 500;
+      refused.body = "busy";
+      return refused;
+    }
+    return std::nullopt;  // the site answers as usual
+  });
+  for (int i = 0; i < 3; ++i) {
+    const auto answer = get("/photos/bob/albums/", album_host());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, i < 2 ? 500 : 200) << "attempt " << i + 1;
+    if (i == 2) EXPECT_NE(answer->body.find(kAlbumMarker), std::string::npos);
+  }
+  ASSERT_TRUE(get("/photos/alice/albums/", album_host()));
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"/photos/bob/albums/", 1}, {"/photos/bob/albums/", 2}, {"/photos/bob/albums/", 3}, {"/photos/alice/albums/", 1}};
+  EXPECT_EQ(seen, expected);
+
+  // Taking the override away gives the site back.
+  site.set_override(nullptr);
+  const auto answer = get("/photos/bob/albums/", album_host());
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+}
+
+TEST_F(DemoSiteTest, SlowBlocksStretchTheTransferAndTheRecordShowsIt) {
+  site.set_override([](const RequestRecord&, int) {
+    Answer slow;
+    slow.body = std::string(30, 'x');
+    slow.block_size = 10;
+    slow.delay_before_answer = 100ms;
+    slow.delay_each_block = 150ms;
+    return slow;
+  });
+  const auto before = std::chrono::steady_clock::now();
+  const RawAnswer answer = split_answer(raw_exchange(site.port(), get_request("/slow")));
+  EXPECT_EQ(answer.body, std::string(30, 'x'));
+  const RequestRecord record = site.requests().back();
+  // The silence first, then two pauses between three blocks.
+  EXPECT_GE(record.finished - record.started, 400ms);
+  EXPECT_GE(record.started, before);
+}
+
+TEST_F(DemoSiteTest, CountsPictureTransfersRunningAtTheSameTime) {
+  // Pictures answer slowly, so that transfers started together overlap.
+  site.set_override([](const RequestRecord& request, int) -> std::optional<Answer> {
+    if (!request.target.ends_with(".jpg")) return std::nullopt;
+    Answer slow;
+    slow.content_type = "image/jpeg";
+    slow.body = std::string("\xFF\xD8\xFF") + std::string(297, 'p');
+    slow.block_size = 100;
+    slow.delay_each_block = 100ms;
+    return slow;
+  });
+  const std::string picture = "/photos/alice/albums/10231/1023101/big.jpg";
+  std::vector<std::future<std::string>> transfers;
+  for (int i = 0; i < 3; ++i)
+    transfers.push_back(std::async(std::launch::async, [&] { return raw_exchange(site.port(), get_request(picture)); }));
+  // A page in the middle is no picture.
+  ASSERT_TRUE(get("/photos/alice/albums/", album_host()));
+  for (auto& transfer : transfers) EXPECT_TRUE(is_jpeg(split_answer(transfer.get()).body));
+  EXPECT_EQ(site.max_concurrent_pictures(), 3);
+
+  // One after the other does not raise it.
+  for (int i = 0; i < 2; ++i) raw_exchange(site.port(), get_request(picture));
+  EXPECT_EQ(site.max_concurrent_pictures(), 3);
+}
+
+TEST(DemoSiteLifetime, StopEndsTransfersInProgressPromptly) {
+  DemoSite site(SiteContent::demo());
+  ASSERT_TRUE(site.start());
+  site.set_override([](const RequestRecord&, int) {
+    Answer stalled;
+    stalled.body = std::string(64, 's');
+    stalled.block_size = 8;
+    stalled.delay_each_block = 30s;
+    return stalled;
+  });
+  const int port = site.port();
+  auto transfer = std::async(std::launch::async, [port] { return raw_exchange(port, get_request("/stalled")); });
+  // Wait until the site is inside the answer.
+  for (int i = 0; i < 500 && site.requests().empty(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(site.requests().size(), 1u);
+
+  const auto before = std::chrono::steady_clock::now();
+  site.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  EXPECT_EQ(split_answer(transfer.get()).body, std::string(8, 's'));
+  // A stopped site refuses connections; start() serves again, keeping its
+  // content, its log and its override.
+  EXPECT_EQ(raw_exchange(port, get_request("/")), "");
+  site.set_override(nullptr);
+  ASSERT_TRUE(site.start());
+  EXPECT_NE(raw_exchange(site.port(), get_request("/photos/bob/albums/")).find(kAlbumMarker), std::string::npos);
+  EXPECT_EQ(site.requests().size(), 2u);
+}
+
+TEST(DemoSiteLifetime, StartFailsWhenThePortIsTaken) {
+  DemoSite first(SiteContent{});
+  ASSERT_TRUE(first.start());
+  DemoSite second(SiteContent{}, first.port());
+  EXPECT_FALSE(second.start());
+  EXPECT_EQ(second.port(), 0);
+}
+
+TEST(DemoSiteLargeList, TenThousandAlbumsListInOnePage) {
+  SiteContent content;
+  DemoUser user{"many", u8s(u8"百家"), {}};
+  for (int i = 1; i <= 10000; ++i) {
+    DemoAlbum album;
+    album.number = 500000 + i;
+    album.title_html = u8s(u8"相册 ") + std::to_string(i);
+    album.cover_path = "/photos/many/albums/" + std::to_string(album.number) + "/cover/square.jpg";
+    album.listed_count = i % 97;
+    user.albums.push_back(std::move(album));
+  }
+  content.users.push_back(std::move(user));
+  DemoSite site(std::move(content));
+  ASSERT_TRUE(site.start());
+
+  const std::string page = curl_get("http://localhost:" + std::to_string(site.port()) + "/photos/many/albums/");
+  const std::vector<std::string> albums = pieces_after(page, kAlbumMarker);
+  ASSERT_EQ(albums.size(), 10000u);
+  EXPECT_EQ(between(albums.back(), "albums/", "/"), "510000");
+  EXPECT_EQ(between(albums.back(), "<b>", "<"), std::to_string(10000 % 97));
+  EXPECT_EQ(between(albums[4999], "title=\"", "\">"), u8s(u8"相册 5000"));
+  // About half a kilobyte per album, as on the real pages.
+  EXPECT_GT(page.size(), 4'000'000u);
+  EXPECT_LT(page.size(), 7'000'000u);
 }
 
 }  // namespace
