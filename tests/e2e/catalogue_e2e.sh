@@ -8,15 +8,19 @@ source "$(dirname "$0")/lib.sh"
 
 album_host=$VELMORA_ALBUM_SITE_HOST
 
-# Client coordinates of the controls (the window lays them out at 1.5 pixels
-# per dialog unit): the address box, and the first rows of the album list.
+# Client coordinates (the window lays its controls out at 1.5 pixels per
+# dialog unit): the address box, and a column of the album list.
 url_box_x=150
 url_box_y=29
-first_row_y=${E2E_FIRST_ROW_Y:-}   # found below from the list's header height
-row_x=100
+row_x=100        # inside the title column
+first_row_y=""   # the middle of row 0 and the height of a row: find_rows
+row_height=""
 
 e2e_start_display
 e2e_start_demo_site || e2e_fail "the demo site is needed and did not start"
+# Another demo site on the same port would answer in its place and may go away.
+e2e_alive "$E2E_DEMO_SITE_PID" ||
+  e2e_fail "the demo site ended at once: port ${VELMORA_UPDATE_SITE_HOST##*:} is taken by another process"
 e2e_start_program
 
 # Replaces the address box's text with TEXT and releases Enter in it.
@@ -41,18 +45,20 @@ clipboard_holds() { e2e_clipboard | grep -qF -- "$1"; }
 # Clicks row N (0-based) of the album list.
 click_row() { e2e_click "$row_x" $((first_row_y + $1 * row_height)); }
 
-# The list's geometry: the header and row heights GTK gives it. Row 0 lies
-# just below the header; the first click that yields a preview tells where.
-find_first_row() {
-  local y
-  for y in $(seq 95 4 135); do
+# The list's geometry, which depends on the fonts GTK picks: clicking down
+# the list 2 px at a time finds where the first and the second album start.
+# Until the first row, clicks land on the header and preview nothing.
+find_rows() {
+  local y page top0="" top1=""
+  for y in $(seq 60 2 170); do
     e2e_click "$row_x" "$y"
-    if e2e_wait_until 2 clipboard_holds "/albums/10231/'>"; then
-      first_row_y=$y
-      return 0
-    fi
+    page=$(e2e_clipboard)
+    if [ -z "$top0" ] && grep -qF "/albums/10231/'>" <<<"$page"; then top0=$y; fi
+    if [ -n "$top0" ] && grep -qF "/albums/10232/'>" <<<"$page"; then top1=$y; break; fi
   done
-  return 1
+  [ -n "$top1" ] || return 1
+  row_height=$((top1 - top0))
+  first_row_y=$((top0 + row_height / 2))
 }
 
 # --- path form, typed without the scheme ----------------------------------
@@ -62,15 +68,7 @@ e2e_wait_until 15 history_holds "http://$album_host/photos/alice/albums/|林小�
 [ "$(address_box_text)" = "http://$album_host/photos/alice/albums/" ] ||
   e2e_fail "the box does not show the completed address: $(address_box_text)"
 
-if [ -z "$first_row_y" ]; then find_first_row || e2e_fail "no click on the list gave a preview"; fi
-row_height=${E2E_ROW_HEIGHT:-}
-if [ -z "$row_height" ]; then
-  for h in $(seq 16 2 34); do
-    e2e_click "$row_x" $((first_row_y + h))
-    if e2e_wait_until 1 clipboard_holds "/albums/10232/'>"; then row_height=$h; break; fi
-  done
-  [ -n "$row_height" ] || e2e_fail "cannot find the second row below y=$first_row_y"
-fi
+find_rows || e2e_fail "clicks down the list did not find its first two rows"
 e2e_log "rows from y=$first_row_y, $row_height px apart"
 
 # The preview of the first album, exactly: the head with CR LF line ends, and
