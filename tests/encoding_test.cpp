@@ -3,7 +3,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <latch>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/test_text.h"
 #include "web/encoding.h"
@@ -95,6 +99,17 @@ TEST(Utf8ToText, ConvertsAndReplaces) {
   for (const ConversionCase& c : cases) {
     EXPECT_EQ(hex(utf8_to_text(c.input)), hex(c.expected)) << c.name;
   }
+}
+
+TEST(Utf8ToText, TextCutShortByANulHoldsNoLargeBuffer) {
+  std::string page(4 << 20, 'x');
+  page[10] = '\0';
+  const std::string text = utf8_to_text(page);
+  EXPECT_EQ(text, std::string(10, 'x'));
+  EXPECT_LT(text.capacity(), 64u << 10);
+  EXPECT_LT(text_to_utf8(page).capacity(), 64u << 10);
+  page[11] = '\0';  // with page[10], a NUL code unit
+  EXPECT_LT(utf16_to_text(page).capacity(), 64u << 10);
 }
 
 TEST(Utf16ToText, ConvertsAndReplaces) {
@@ -191,6 +206,55 @@ TEST(Encoding, AgreesWithTheSystemConverterEverywhere) {
 TEST(Encoding, RoundTripsAPage) {
   const std::string page = u8s(u8"<title>Lin的相册</title><div class=\"Sets\"><b>12</b>张 € 😀");
   EXPECT_EQ(text_to_utf8(utf8_to_text(page)), u8s(u8"<title>Lin的相册</title><div class=\"Sets\"><b>12</b>张 € ?"));
+}
+
+
+// Bytes 0x21-0x3E (no "?") are never part of a GBK character or of a UTF-8
+// sequence: in any input, broken or not, each of them must come out in order,
+// never swallowed by a neighbouring malformed fragment.
+std::string marker_bytes(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c >= 0x21 && c <= 0x3E) out += c;
+  return out;
+}
+
+TEST(Encoding, BrokenInputNeverSwallowsPlainBytes) {
+  std::mt19937 random(20240611);
+  const std::string pieces[] = {
+      "\x80", "\xBF", "\xC2", "\xC0", "\xE4", "\xE4\xB8", "\xED", "\xED\xA0", "\xF0", "\xF0\x9F", "\xF0\x9F\x98",
+      "\xF4\x90", "\xFF", "\xFE", "\x81", "\xA2\xA0", "\xD6\xD0", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "a", "Z",
+      "0", "1", "<", "=", ">", "\"", "/", ":", ";", "&", "#"};
+  for (int round = 0; round < 3000; ++round) {
+    std::string input;
+    const int count = static_cast<int>(random() % 24);
+    for (int k = 0; k < count; ++k) input += pieces[random() % std::size(pieces)];
+    const std::string text = utf8_to_text(input);
+    ASSERT_LE(text.size(), input.size()) << hex(input);
+    ASSERT_EQ(text.find('\0'), std::string::npos) << hex(input);
+    ASSERT_EQ(marker_bytes(text), marker_bytes(input)) << hex(input);
+    const std::string utf8 = text_to_utf8(input);
+    ASSERT_EQ(marker_bytes(utf8), marker_bytes(input)) << hex(input);
+    const std::string from_utf16 = utf16_to_text(input);
+    ASSERT_EQ(from_utf16.find('\0'), std::string::npos) << hex(input);
+  }
+}
+
+TEST(Encoding, FirstUseFromManyThreadsAtOnce) {
+  // Each test runs in a process of its own under CTest, so the tables are
+  // built here, by whichever thread comes first, while the others wait.
+  constexpr int thread_count = 8;
+  std::latch start(thread_count);
+  std::vector<std::string> results(thread_count);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < thread_count; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      results[t] = utf8_to_text(u8s(u8"第 12 张下载完成 😀"));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& result : results) EXPECT_EQ(result, "第 12 张下载完成 ?");
 }
 
 }  // namespace

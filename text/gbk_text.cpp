@@ -44,20 +44,6 @@ bool equal_at(const char* at, std::string_view needle, bool ignore_case) {
   return ignore_case ? equal_folded(at, needle) : std::memcmp(at, needle.data(), needle.size()) == 0;
 }
 
-// First position in [pos, end) whose byte is `first` (or, for a letter when
-// case is ignored, either case of it); `end` when there is none.
-std::size_t next_candidate(std::string_view text, std::size_t pos, std::size_t end, unsigned char first,
-                           bool either_case) {
-  if (!either_case) {
-    const void* hit = std::memchr(text.data() + pos, first, end - pos);
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : end;
-  }
-  const unsigned char lower = fold(first);
-  for (; pos < end; ++pos)
-    if ((byte_at(text, pos) | 0x20) == lower) return pos;
-  return end;
-}
-
 std::size_t find_exact(std::string_view text, std::string_view needle, std::size_t from) {
   const char* base = text.data();
   std::size_t pos = from;
@@ -74,15 +60,37 @@ std::size_t find_exact(std::string_view text, std::string_view needle, std::size
   return npos;
 }
 
+// The byte of the needle that candidates are looked for with memchr: one that
+// is compared exactly (not an ASCII letter), preferably one of a double-byte
+// character, which is rarest in a mostly-ASCII page. npos when the needle is
+// made of letters only.
+std::size_t anchor_of(std::string_view needle) {
+  std::size_t anchor = npos;
+  for (std::size_t i = 0; i < needle.size(); ++i) {
+    const unsigned char c = byte_at(needle, i);
+    if (c >= 0x80) return i;
+    if (anchor == npos && !is_ascii_letter(c)) anchor = i;
+  }
+  return anchor;
+}
+
 std::size_t find_folded(std::string_view text, std::string_view needle, std::size_t from) {
-  const unsigned char first = static_cast<unsigned char>(needle[0]);
-  const bool either_case = is_ascii_letter(first);
   const std::size_t last_start = text.size() - needle.size() + 1;  // one past the last possible start
+  const std::size_t anchor = anchor_of(needle);
+  const unsigned char first_lower = fold(byte_at(needle, 0));
   std::size_t pos = from;
   std::size_t boundary = from;
   while (pos < last_start) {
-    std::size_t at = next_candidate(text, pos, last_start, first, either_case);
-    if (at == last_start) return npos;
+    std::size_t at;
+    if (anchor != npos) {
+      const void* hit = std::memchr(text.data() + pos + anchor, needle[anchor], last_start - pos);
+      if (!hit) return npos;
+      at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) - anchor;
+    } else {
+      at = pos;
+      while (at < last_start && (byte_at(text, at) | 0x20) != first_lower) ++at;
+      if (at == last_start) return npos;
+    }
     if (equal_folded(text.data() + at, needle)) {
       if (on_boundary(text, boundary, at)) return at;
       boundary = at + 1;

@@ -84,6 +84,29 @@ inline bool in_range(unsigned char c, unsigned char low, unsigned char high) { r
 
 inline bool is_gbk_trail_byte(unsigned char c) { return in_range(c, 0x40, 0xFE) && c != 0x7F; }
 
+// Output collected through a small buffer that stays in the cache and goes to
+// the result (whose memory was reserved, not zero-filled) when nearly full.
+// room() makes space for at least 8 more bytes.
+class ChunkedOutput {
+ public:
+  ChunkedOutput(std::string& result, std::size_t expected_size) : result_(result) { result_.reserve(expected_size); }
+  char* room(char* out) {
+    if (out < buffer_ + sizeof buffer_ - 8) return out;
+    result_.append(buffer_, out);
+    return buffer_;
+  }
+  char* start() { return buffer_; }
+  void finish(char* out) {
+    result_.append(buffer_, out);
+    // A text cut short (by a NUL) must not keep the whole reservation alive.
+    if (result_.capacity() > 2 * result_.size() + 4096) result_.shrink_to_fit();
+  }
+
+ private:
+  std::string& result_;
+  char buffer_[16384];
+};
+
 // True when none of the 8 bytes has its high bit set or is zero.
 inline bool plain_ascii_word(std::uint64_t w) {
   constexpr std::uint64_t ones = 0x0101010101010101ull;
@@ -97,33 +120,57 @@ std::string utf8_to_text(std::string_view bytes) {
   const GbkTables& tables = gbk_tables();
   const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
+  std::string text;
   // Every well-formed sequence and every malformed fragment gives at most as
   // many GBK bytes as it has UTF-8 bytes, so the input's size is enough.
-  std::string text(size, '\0');
-  char* out = text.data();
+  ChunkedOutput output(text, size);
+  char* out = output.start();
   std::size_t i = 0;
   while (i < size) {
-    if (i + 8 <= size) {
-      std::uint64_t word;
-      std::memcpy(&word, in + i, 8);
-      if (plain_ascii_word(word)) {
-        std::memcpy(out, &word, 8);
-        out += 8;
-        i += 8;
-        continue;
-      }
-    }
+    out = output.room(out);
     const unsigned char c = in[i];
     if (c < 0x80) {
+      if (i + 8 <= size) {
+        std::uint64_t word;
+        std::memcpy(&word, in + i, 8);
+        if (plain_ascii_word(word)) {
+          std::memcpy(out, &word, 8);
+          out += 8;
+          i += 8;
+          continue;
+        }
+      }
       if (c == 0) break;  // the text ends at the first NUL
       *out++ = static_cast<char>(c);
       ++i;
       continue;
     }
-    // A multi-byte sequence. Anything ill-formed gives one "?" for its longest
-    // well-formed beginning (at least one byte), and decoding resumes right
-    // after that: a stray continuation byte or an invalid lead byte on its
-    // own, a cut-off sequence as a whole.
+    // The common case of a page's Chinese: a three-byte sequence whose lead
+    // byte allows any continuation bytes.
+    if (c >= 0xE1 && c != 0xED && i + 2 < size) {
+      const unsigned char b1 = in[i + 1], b2 = in[i + 2];
+      if (c <= 0xEF && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
+        out = put_gbk(out, (c & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu), tables);
+        i += 3;
+        continue;
+      }
+    }
+    // A whole four-byte sequence: a character beyond the Basic Multilingual
+    // Plane (an emoji, mostly), which GBK never has.
+    if (c >= 0xF0 && c <= 0xF4 && i + 3 < size) {
+      const unsigned char b1 = in[i + 1];
+      const bool second_fits = c == 0xF0 ? in_range(b1, 0x90, 0xBF) : c == 0xF4 ? in_range(b1, 0x80, 0x8F)
+                                                                             : in_range(b1, 0x80, 0xBF);
+      if (second_fits && (in[i + 2] & 0xC0) == 0x80 && (in[i + 3] & 0xC0) == 0x80) {
+        *out++ = '?';
+        i += 4;
+        continue;
+      }
+    }
+    // Any other multi-byte sequence. Anything ill-formed gives one "?" for its
+    // longest well-formed beginning (at least one byte), and decoding resumes
+    // right after that: a stray continuation byte or an invalid lead byte on
+    // its own, a cut-off sequence as a whole.
     std::size_t length;
     std::uint32_t code_point;
     unsigned char second_low = 0x80, second_high = 0xBF;
@@ -159,7 +206,7 @@ std::string utf8_to_text(std::string_view bytes) {
       *out++ = '?';
     }
   }
-  text.resize(static_cast<std::size_t>(out - text.data()));
+  output.finish(out);
   return text;
 }
 
@@ -168,11 +215,12 @@ std::string utf16_to_text(std::string_view utf16le_bytes) {
   const unsigned char* in = reinterpret_cast<const unsigned char*>(utf16le_bytes.data());
   const std::size_t units = utf16le_bytes.size() / 2;
   auto unit_at = [in](std::size_t k) -> std::uint32_t { return in[2 * k] | in[2 * k + 1] << 8; };
-  // At most two GBK bytes per code unit, and one "?" for a trailing odd byte.
-  std::string text(utf16le_bytes.size() + 1, '\0');
-  char* out = text.data();
+  std::string text;
+  ChunkedOutput output(text, units + 1);  // ASCII takes a byte a unit, Chinese two
+  char* out = output.start();
   bool ended_at_nul = false;
   for (std::size_t k = 0; k < units; ++k) {
+    out = output.room(out);
     const std::uint32_t unit = unit_at(k);
     if (unit == 0) {  // the text ends at the first NUL
       ended_at_nul = true;
@@ -190,8 +238,9 @@ std::string utf16_to_text(std::string_view utf16le_bytes) {
     }
   }
   // A lone byte after the last whole code unit is half a character.
+  out = output.room(out);
   if (!ended_at_nul && utf16le_bytes.size() % 2 != 0) *out++ = '?';
-  text.resize(static_cast<std::size_t>(out - text.data()));
+  output.finish(out);
   return text;
 }
 
@@ -199,8 +248,9 @@ std::string text_to_utf8(std::string_view text) {
   const GbkTables& tables = gbk_tables();
   const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
-  std::string utf8(size * 3, '\0');  // at most three UTF-8 bytes per GBK byte
-  char* out = utf8.data();
+  std::string utf8;
+  ChunkedOutput output(utf8, size + size / 2);  // Chinese takes three bytes for two
+  char* out = output.start();
   auto put_utf8 = [&out](std::uint32_t code_point) {
     if (code_point < 0x800) {
       *out++ = static_cast<char>(0xC0 | code_point >> 6);
@@ -213,6 +263,7 @@ std::string text_to_utf8(std::string_view text) {
   constexpr std::uint32_t replacement = 0xFFFD;
   std::size_t i = 0;
   while (i < size) {
+    out = output.room(out);
     if (i + 8 <= size) {
       std::uint64_t word;
       std::memcpy(&word, in + i, 8);
@@ -241,7 +292,7 @@ std::string text_to_utf8(std::string_view text) {
       ++i;
     }
   }
-  utf8.resize(static_cast<std::size_t>(out - utf8.data()));
+  output.finish(out);
   return utf8;
 }
 

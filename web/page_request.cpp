@@ -1,5 +1,6 @@
 #include "web/page_request.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "text/gbk_text.h"
@@ -21,16 +22,28 @@ thread_local std::function<void()> page_request_pump;
 
 struct PageTransfer {
   explicit PageTransfer(std::chrono::milliseconds idle_limit) : idle(idle_limit) {}
+  CURL* easy = nullptr;
   std::string body;
   std::string headers;  // of the latest answer only
   bool headers_overflowed = false;
   http::IdleTimer idle;
 };
 
+// Room for the declared length up front spares the copies of a growing
+// buffer; a declared length beyond this cap is not trusted that far.
+constexpr curl_off_t kMaxReservation = 64 << 20;
+
+void reserve_declared_length(PageTransfer& transfer) {
+  curl_off_t declared = -1;
+  if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared) != CURLE_OK) return;
+  if (declared > 0) transfer.body.reserve(static_cast<std::size_t>(std::min(declared, kMaxReservation)));
+}
+
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<PageTransfer*>(user);
   transfer->idle.note_activity();
   try {
+    if (transfer->body.empty()) reserve_declared_length(*transfer);
     transfer->body.append(data, size * count);
   } catch (...) {
     return 0;  // out of memory: end the transfer with what arrived
@@ -81,8 +94,10 @@ void perform_with_pump(CURL* easy, const std::function<void()>& pump) {
 std::string build_header_text(const std::string& url, const std::string& request_headers, bool post,
                               const std::string& post_data) {
   std::string text = request_headers;
+  // A caller's last line without its "\r\n" would run into the first default.
+  if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
   if (find_text(text, "Accept: ", 0, true) == npos) text += kAcceptLine;
-  if (find_text(text, "Referer: ", 0, true) == npos) text += "Referer: " + url + "\r\n";
+  if (find_text(text, "Referer: ", 0, true) == npos) text += "Referer: " + http::without_line_breaks(url) + "\r\n";
   if (find_text(text, "Accept-Language: ", 0, true) == npos) text += "Accept-Language: zh-cn\r\n";
   if (post && !post_data.empty()) {
     text += "Content-Type: application/x-www-form-urlencoded\r\n";
@@ -117,6 +132,7 @@ std::string run_page_request(const std::string& url, const std::string& method,
 
   PageTransfer transfer(limits.idle);
   CURL* h = easy.get();
+  transfer.easy = h;
   curl_easy_setopt(h, CURLOPT_CURLU, target.get());
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -100,6 +101,8 @@ struct PictureTransfer {
   OutputFile file;
   std::uint64_t received = 0;
   std::chrono::steady_clock::time_point start;
+  std::array<char, kBlockSize> pending{};
+  std::size_t pending_size = 0;
 };
 
 bool is_followed_redirect(long status) {
@@ -130,6 +133,8 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   auto* transfer = static_cast<PictureTransfer*>(user);
   transfer->idle.note_activity();
   const std::string_view line(data, size * count);
+  // Lines after the answer's header (trailers of a chunked body) change nothing.
+  if (transfer->answered) return size * count;
   if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
     // "HTTP/1.1 200 OK": the status is the number after the first blank.
     const std::size_t blank = line.find(' ');
@@ -149,28 +154,47 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   return size * count;
 }
 
+// Writes one block and reports it.
+void hand_on_block(PictureTransfer& transfer, const char* data, std::size_t size) {
+  transfer.file.write_all(data, size);
+  transfer.received += size;
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - transfer.start);
+  std::int32_t elapsed_ms = static_cast<std::int32_t>(std::min<std::int64_t>(elapsed.count(), INT32_MAX));
+  if (elapsed_ms == 0) elapsed_ms = 10;
+  if (!transfer.progress) return;
+  try {
+    transfer.progress(transfer.total, static_cast<std::int32_t>(static_cast<std::uint32_t>(transfer.received)),
+                      elapsed_ms, transfer.user_value);
+  } catch (...) {
+    // The callback's result is ignored; so is its failure.
+  }
+}
+
+// Cuts whatever the library delivers into whole blocks, as a reader that
+// waits for a full block would see them: only the last block of a transfer
+// may be shorter. Bytes short of a block wait in `pending`.
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<PictureTransfer*>(user);
   transfer->idle.note_activity();
   const std::size_t length = size * count;
   if (!transfer->answered) return length;  // the body of a redirect
-  for (std::size_t offset = 0; offset < length; offset += kBlockSize) {
-    const std::size_t block = std::min(kBlockSize, length - offset);
-    transfer->file.write_all(data + offset, block);
-    transfer->received += block;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - transfer->start);
-    std::int32_t elapsed_ms = static_cast<std::int32_t>(std::min<std::int64_t>(elapsed.count(), INT32_MAX));
-    if (elapsed_ms == 0) elapsed_ms = 10;
-    if (transfer->progress) {
-      try {
-        transfer->progress(transfer->total, static_cast<std::int32_t>(static_cast<std::uint32_t>(transfer->received)),
-                           elapsed_ms, transfer->user_value);
-      } catch (...) {
-        // The callback's result is ignored; so is its failure.
-      }
-    }
+  std::string_view rest(data, length);
+  if (transfer->pending_size > 0) {
+    const std::size_t taken = std::min(kBlockSize - transfer->pending_size, rest.size());
+    std::copy_n(rest.data(), taken, transfer->pending.data() + transfer->pending_size);
+    transfer->pending_size += taken;
+    rest.remove_prefix(taken);
+    if (transfer->pending_size < kBlockSize) return length;
+    hand_on_block(*transfer, transfer->pending.data(), kBlockSize);
+    transfer->pending_size = 0;
   }
+  while (rest.size() >= kBlockSize) {
+    hand_on_block(*transfer, rest.data(), kBlockSize);
+    rest.remove_prefix(kBlockSize);
+  }
+  std::copy(rest.begin(), rest.end(), transfer->pending.data());
+  transfer->pending_size = rest.size();
   return length;
 }
 
@@ -235,9 +259,10 @@ std::int32_t run_picture_request(const std::string& url, const std::string& file
     curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
     curl_easy_setopt(h, CURLOPT_URL, next_url.c_str());
   }
-  transfer.file.close();
-
   if (!transfer.answered) return -1;
+  // The end of the body, or the end of what arrived of it.
+  if (transfer.pending_size > 0) hand_on_block(transfer, transfer.pending.data(), transfer.pending_size);
+  transfer.file.close();
   if (http_status != nullptr) *http_status = static_cast<int>(transfer.final_status);
   return transfer.total;
 }

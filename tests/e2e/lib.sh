@@ -12,7 +12,9 @@
 #   e2e_type 'http://example'          # keyboard input to the focused control
 #   e2e_key ctrl+a ctrl+c              # key chords, xdotool names
 #   [ "$(e2e_clipboard)" = "..." ] || e2e_fail "..."
-#   e2e_screenshot main-window         # $VELMORA_ARTIFACT_DIR/<name>.png
+#   e2e_screenshot main-window         # $VELMORA_ARTIFACT_DIR/<test>-<name>.png
+#   e2e_close_window                   # the close box
+#   e2e_wait_program_exit 5 && [ "$E2E_PROGRAM_STATUS" = 0 ] || e2e_fail "..."
 #   e2e_pass
 #
 # Environment (CTest passes every one of them, see tests/CMakeLists.txt):
@@ -28,6 +30,7 @@
 #   E2E_PROGRAM_PID         the running program
 #   E2E_WINDOW              the X window id of the main window
 #   E2E_DEMO_SITE_PID       the demo site, when started
+#   E2E_PROGRAM_STATUS      the program's exit status (e2e_wait_program_exit)
 #
 # Every process the harness starts is recorded by pid and ended by that pid
 # when the script exits (normally, on failure, or on a signal); the temporary
@@ -43,6 +46,7 @@
 set -uo pipefail
 
 E2E_NAME=$(basename "${BASH_SOURCE[1]:-$0}" .sh)
+E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_PIDS=()
 E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/velmora-e2e.XXXXXX")
 E2E_WORKDIR=""
@@ -214,12 +218,14 @@ e2e_program_running() {
   e2e_alive "$E2E_PROGRAM_PID" && [ -n "$(e2e_find_main_window)" ]
 }
 
-# Waits (up to SECONDS, default 10) for the program to end; prints its exit
-# status. Status 1 on time-out.
+# Waits (up to SECONDS, default 10) for the program to end and puts its exit
+# status in E2E_PROGRAM_STATUS. Status 1 on time-out. Call it directly, not in
+# $(...): only this shell can collect the status of its child.
 e2e_wait_program_exit() {
+  E2E_PROGRAM_STATUS=""
   e2e_wait_until "${1:-10}" e2e_not_alive "$E2E_PROGRAM_PID" || return 1
   wait "$E2E_PROGRAM_PID" 2>/dev/null
-  echo $?
+  E2E_PROGRAM_STATUS=$?
 }
 
 e2e_not_alive() { ! e2e_alive "$1"; }
@@ -294,6 +300,47 @@ e2e_wait_only_main_window() {
     sleep 0.1
   done
   return 1
+}
+
+# Asks WINDOW (default: the main window) to close, as its close box would.
+# The helper program is built on first use from close_window.c.
+e2e_close_window() {
+  local tool=$E2E_TMP/close_window
+  if [ ! -x "$tool" ]; then
+    cc -O -o "$tool" "$E2E_LIB_DIR/close_window.c" -lX11 2>"$E2E_TMP/close_window.log" ||
+      e2e_fail "cannot build close_window: $(cat "$E2E_TMP/close_window.log")"
+  fi
+  "$tool" "${1:-$E2E_WINDOW}" || e2e_fail "close request not sent"
+}
+
+# Places in the main window (client coordinates, pixels): the middle of each
+# control, and the album list's box.
+E2E_HISTORY_LINK_AT="67 30"
+E2E_URL_BOX_AT="209 29"
+E2E_ENTER_BUTTON_AT="372 29"
+E2E_HELP_BUTTON_AT="419 29"
+E2E_ALBUM_LIST_BOX="8 55 300 240"    # x y width height, column headers included
+E2E_PREVIEW_BOX="315 55 120 240"
+
+# Clicks a control by its E2E_*_AT place: e2e_click_at "$E2E_HELP_BUTTON_AT".
+e2e_click_at() {
+  # shellcheck disable=SC2086
+  e2e_click $1
+}
+
+# The text of the address box, read through the clipboard (click, select all,
+# copy). Leaves the focus in the box.
+e2e_url_text() {
+  e2e_click_at "$E2E_URL_BOX_AT" >&2
+  e2e_key ctrl+a ctrl+c >&2
+  e2e_clipboard
+}
+
+# Replaces the text of the address box by typing TEXT.
+e2e_set_url_text() {
+  e2e_click_at "$E2E_URL_BOX_AT"
+  e2e_key ctrl+a BackSpace
+  e2e_type "$1"
 }
 
 # Saves a screenshot as $VELMORA_ARTIFACT_DIR/<test>-NAME.png and prints its

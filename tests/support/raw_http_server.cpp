@@ -90,7 +90,8 @@ std::string http_answer(int status, std::string_view body, std::string_view extr
   return answer;
 }
 
-RawHttpServer::RawHttpServer(Handler handler) : handler_(std::move(handler)) {
+RawHttpServer::RawHttpServer(Handler handler, RequestBody request_body)
+    : handler_(std::move(handler)), request_body_(request_body) {
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   const int on = 1;
@@ -176,7 +177,7 @@ void RawHttpServer::serve(int socket) {
     request.arrived = std::chrono::steady_clock::now();
     request.head = received.substr(0, head_end + 2);
     request.body = received.substr(head_end + 4);
-    const std::size_t wanted = [&] {
+    const std::size_t wanted = request_body_ == RequestBody::left_unread ? 0 : [&] {
       const auto length = request.header("Content-Length");
       return length ? static_cast<std::size_t>(std::stoull(*length)) : 0;
     }();
@@ -208,6 +209,22 @@ void RawHttpServer::forget_socket(int socket) {
   ::shutdown(socket, SHUT_WR);
   ::close(socket);
   open_sockets_.erase(std::remove(open_sockets_.begin(), open_sockets_.end(), socket), open_sockets_.end());
+}
+
+}  // namespace velmora::testing
+
+namespace velmora::testing {
+
+int closed_loopback_port() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(probe);
+  return ntohs(address.sin_port);
 }
 
 }  // namespace velmora::testing

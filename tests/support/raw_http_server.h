@@ -57,8 +57,12 @@ class RawHttpServer {
  public:
   using Handler = std::function<void(const ReceivedRequest&, Reply&)>;
 
+  // Whether a request body is read before the handler runs; a server that
+  // leaves it unread lets a sender's buffers fill up.
+  enum class RequestBody { read, left_unread };
+
   // Listens on 127.0.0.1, on a port of the system's choosing.
-  explicit RawHttpServer(Handler handler);
+  explicit RawHttpServer(Handler handler, RequestBody request_body = RequestBody::read);
   ~RawHttpServer();
   RawHttpServer(const RawHttpServer&) = delete;
   RawHttpServer& operator=(const RawHttpServer&) = delete;
@@ -80,6 +84,7 @@ class RawHttpServer {
   void forget_socket(int socket);
 
   Handler handler_;
+  RequestBody request_body_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
@@ -90,5 +95,12 @@ class RawHttpServer {
   std::vector<std::thread> connections_;
   std::thread acceptor_;
 };
+
+}  // namespace velmora::testing
+
+namespace velmora::testing {
+
+// A loopback port on which nothing listens: connections to it are refused.
+int closed_loopback_port();
 
 }  // namespace velmora::testing
