@@ -32,6 +32,7 @@ using testing::write_file;
 
 struct ProgressCall {
   std::int32_t total, received, elapsed_ms, user_value;
+  std::uintmax_t file_size;  // at the time of the call
 };
 
 // One fetch_picture call and everything it reported.
@@ -53,7 +54,9 @@ Outcome fetch(const std::string& url, const std::filesystem::path& file, std::op
   outcome.result = fetch_picture_with_limits(
       url, file.string(), 42,
       [&](std::int32_t total, std::int32_t received, std::int32_t elapsed_ms, std::int32_t user_value) {
-        outcome.calls.push_back({total, received, elapsed_ms, user_value});
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(file, error);
+        outcome.calls.push_back({total, received, elapsed_ms, user_value, error ? 0 : size});
       },
       referer, &outcome.status, limits);
   return outcome;
@@ -166,6 +169,7 @@ TEST_F(PictureRequestTest, ProgressComesPerBlockOfAtMost5120Bytes) {
       EXPECT_EQ(call.total, static_cast<std::int32_t>(c.size));
       EXPECT_EQ(call.user_value, 42);
       EXPECT_GT(call.elapsed_ms, 0);  // a block within the first millisecond reports 10
+      EXPECT_GE(call.file_size, static_cast<std::uintmax_t>(call.received));  // reported bytes are on disk
     }
   }
 }
