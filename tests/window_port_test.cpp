@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <climits>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -17,50 +18,27 @@
 #include "shell/application.h"
 #include "shell/wx/window_harness.h"
 #include "shell/wx/wx_window_port.h"
+#include "support/private_display.h"
 #include "support/test_text.h"
 
 namespace velmora {
 namespace {
 
 // A private X server for the whole test program, and the toolkit on it.
-class PrivateDisplay : public ::testing::Environment {
+class PrivateDisplayEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
-    server_ = ::fork();
-    ASSERT_GE(server_, 0);
-    if (server_ == 0) {
-      ::dup2(pipe_fds[1], 3);
-      int null_fd = ::open("/dev/null", O_WRONLY);
-      ::dup2(null_fd, 1);
-      ::dup2(null_fd, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-      ::_exit(127);
-    }
-    ::close(pipe_fds[1]);
-    std::string number;
-    char c;
-    while (::read(pipe_fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-    ::close(pipe_fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start (is it installed?)";
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    ::setenv("GSETTINGS_BACKEND", "memory", 1);
-    ::setenv("NO_AT_BRIDGE", "1", 1);
-    ASSERT_TRUE(start_window_toolkit()) << "the toolkit did not start on display :" << number;
+    display_ = std::make_unique<testing::PrivateDisplay>();
+    ASSERT_TRUE(display_->running()) << display_->error();
+    ASSERT_TRUE(start_window_toolkit()) << "the toolkit did not start on " << std::getenv("DISPLAY");
   }
-  void TearDown() override {
-    if (server_ > 0) {
-      ::kill(server_, SIGTERM);
-      ::waitpid(server_, nullptr, 0);
-    }
-  }
+  void TearDown() override { display_.reset(); }
 
  private:
-  pid_t server_ = -1;
+  std::unique_ptr<testing::PrivateDisplay> display_;
 };
 
-[[maybe_unused]] ::testing::Environment* const display = ::testing::AddGlobalTestEnvironment(new PrivateDisplay);
+[[maybe_unused]] ::testing::Environment* const display = ::testing::AddGlobalTestEnvironment(new PrivateDisplayEnvironment);
 
 class WindowPortTest : public ::testing::Test {
  protected:
