@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 
 #include "shell/application.h"
 #include "shell/history.h"
@@ -52,7 +53,14 @@ void scrape_album_list(Application& app) {
     album_address = app.catalogue.album_address;
   }
 
-  const AlbumListPage page = show_album_list_page(app, fetch_page_bytes(album_address));
+  AlbumListPage page;
+  try {
+    page = read_album_list_page(fetch_page_bytes(album_address));
+  } catch (const std::bad_alloc&) {
+    // A page too large to hold lists nothing, like a page that never came.
+    page = AlbumListPage{};
+  }
+  show_albums(app, page.albums);
 
   if (!page.albums.empty()) remember_address(app, history_entry(album_address, page.owner_name));
   window.set_status_text(album_list_summary(page.owner_name, page.albums.size()));

@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
   std::string new_program_path;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::cout << "usage: velmora-demo-site [--port N] [--latest-version V] [--new-program FILE]\n";
+      return 0;
+    }
     if (i + 1 >= argc) return usage(("missing value after " + option).c_str());
     const std::string value = argv[++i];
     if (option == "--port") {

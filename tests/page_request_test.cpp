@@ -341,6 +341,20 @@ TEST(PageRequestIdleTimer, ServerThatTakesNoBodyEndsTheRequest) {
   EXPECT_LT(seconds_since(start), 8.0);
 }
 
+TEST(PageRequestIdleTimer, ConnectionThatNeverStandsEndsAtTheConnectLimit) {
+  testing::UnansweredListener listener;
+  PageRequestLimits limits;
+  limits.connect = 1000ms;
+  limits.idle = 60s;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fetch_page_bytes_with_limits("http://127.0.0.1:" + std::to_string(listener.port()) + "/", "",
+                                         std::nullopt, "", "", nullptr, limits),
+            "");
+  const double took = seconds_since(start);
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 6.0);
+}
+
 TEST(PageRequestIdleTimer, SlowSteadyServerIsNotCutOff) {
   RawHttpServer server([](const ReceivedRequest&, Reply& reply) {
     reply.pause(600ms);

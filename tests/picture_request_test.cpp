@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -32,6 +33,7 @@ using testing::write_file;
 
 struct ProgressCall {
   std::int32_t total, received, elapsed_ms, user_value;
+  std::uintmax_t file_size;  // at the time of the call
 };
 
 // One fetch_picture call and everything it reported.
@@ -53,7 +55,9 @@ Outcome fetch(const std::string& url, const std::filesystem::path& file, std::op
   outcome.result = fetch_picture_with_limits(
       url, file.string(), 42,
       [&](std::int32_t total, std::int32_t received, std::int32_t elapsed_ms, std::int32_t user_value) {
-        outcome.calls.push_back({total, received, elapsed_ms, user_value});
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(file, error);
+        outcome.calls.push_back({total, received, elapsed_ms, user_value, error ? 0 : size});
       },
       referer, &outcome.status, limits);
   return outcome;
@@ -145,27 +149,31 @@ TEST_F(PictureRequestTest, ProgressComesPerBlockOfAtMost5120Bytes) {
       {12000, 12000, {5120, 10240, 12000}},
       {30720, 7000, {5120, 10240, 15360, 20480, 25600, 30720}},
   };
-  std::size_t piece = 0;
-  std::string body;
-  RawHttpServer server([&](const ReceivedRequest&, Reply& reply) {
-    reply.send(answer_head("Content-Length: " + std::to_string(body.size()) + "\r\n"));
-    for (std::size_t at = 0; at < body.size(); at += piece) {
-      reply.send(std::string_view(body).substr(at, piece));
+  // "/SIZE/PIECE": a body of SIZE bytes, sent PIECE bytes at a time.
+  RawHttpServer server([](const ReceivedRequest& request, Reply& reply) {
+    const std::string path = path_of(request);
+    const std::size_t size = std::stoul(path.substr(1));
+    const std::size_t piece = std::stoul(path.substr(path.find('/', 1) + 1));
+    const std::string body = body_of_size(size);
+    reply.send(answer_head("Content-Length: " + std::to_string(size) + "\r\n"));
+    for (std::size_t at = 0; at < size; at += piece) {
+      if (!reply.send(std::string_view(body).substr(at, piece))) return;
       reply.pause(5ms);
     }
   });
   for (const Case& c : cases) {
     SCOPED_TRACE("size " + std::to_string(c.size) + " in pieces of " + std::to_string(c.piece));
-    body = body_of_size(c.size);
-    piece = c.piece;
-    const Outcome outcome = fetch(server.url("/p.jpg"), file());
+    const Outcome outcome =
+        fetch(server.url("/" + std::to_string(c.size) + "/" + std::to_string(std::max<std::size_t>(c.piece, 1))),
+              file());
     EXPECT_EQ(outcome.result, static_cast<std::int32_t>(c.size));
-    EXPECT_EQ(read_file(file()), body);
+    EXPECT_EQ(read_file(file()), body_of_size(c.size));
     EXPECT_EQ(outcome.received(), c.received);
     for (const ProgressCall& call : outcome.calls) {
       EXPECT_EQ(call.total, static_cast<std::int32_t>(c.size));
       EXPECT_EQ(call.user_value, 42);
       EXPECT_GT(call.elapsed_ms, 0);  // a block within the first millisecond reports 10
+      EXPECT_GE(call.file_size, static_cast<std::uintmax_t>(call.received));  // reported bytes are on disk
     }
   }
 }

@@ -62,6 +62,8 @@ void turn_off_scripts(wxWebView* view) {
 MainWindow::MainWindow(Application& app, WxWindowPort& port)
     : wxFrame(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
               wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+      album_clicked([&app](int row) { show_album_preview(app, row); }),
+      album_double_clicked([&app](int row) { run_album_download(app, row); }),
       app_(app),
       port_(port) {
   wxIconBundle icons;
@@ -196,14 +198,14 @@ void MainWindow::bind_album_list_clicks() {
     if (click_pending_) {
       click_pending_ = false;
       int row = static_cast<int>(click_row_);
-      CallAfter([this, row] { show_album_preview(app_, row); });
+      CallAfter([this, row] { album_clicked(row); });
     }
     event.Skip();
   });
   rows->Bind(wxEVT_LEFT_DCLICK, [this, row_at](wxMouseEvent& event) {
     click_pending_ = false;
     int row = static_cast<int>(row_at(event.GetPosition()));
-    CallAfter([this, row] { run_album_download(app_, row); });
+    CallAfter([this, row] { album_double_clicked(row); });
     event.Skip();
   });
 }

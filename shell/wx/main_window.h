@@ -6,6 +6,7 @@
 // operates its controls.
 #include <wx/frame.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ class MainWindow : public wxFrame {
   wxButton* help_button = nullptr;
   wxListCtrl* album_list = nullptr;
   wxWebView* preview_browser = nullptr;
+
+  // Where single and double clicks on album_list go, with the row index (-1:
+  // no row): the album preview and the album download.
+  std::function<void(int)> album_clicked;
+  std::function<void(int)> album_double_clicked;
 
   // The items history_menu is built from when it opens (the window's own
   // copy: a rebuild never touches a menu that is being shown).

@@ -29,7 +29,7 @@ class VelmoraApp : public wxApp {
 
     // Page requests made on this thread (the update check, the download job)
     // keep the window alive between reads.
-    pump_ = std::make_unique<ScopedPageRequestPump>([] { keep_window_alive(); });
+    pump_ = std::make_unique<ScopedPageRequestPump>([this] { keep_window_alive(); });
 
     // The start-up work runs inside the event loop, so that its page request
     // can keep the (still hidden) window's events flowing; the window is
@@ -48,18 +48,18 @@ class VelmoraApp : public wxApp {
   // Handles the events already waiting, once: nested calls (an event handler
   // that itself makes a page request) do nothing, so handlers never pile up
   // inside each other without bound.
-  static void keep_window_alive() {
-    static bool pumping = false;
-    if (pumping || wxTheApp == nullptr) return;
-    pumping = true;
-    wxTheApp->Yield(true);
-    pumping = false;
+  void keep_window_alive() {
+    if (pumping_) return;
+    pumping_ = true;
+    Yield(true);
+    pumping_ = false;
   }
 
   std::unique_ptr<WxWindowPort> port_;
   std::unique_ptr<Application> app_;
   MainWindow* window_ = nullptr;  // owned by the toolkit
   std::unique_ptr<ScopedPageRequestPump> pump_;
+  bool pumping_ = false;  // UI thread only
 };
 
 }  // namespace

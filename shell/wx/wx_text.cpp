@@ -12,9 +12,6 @@ wxString to_wx(std::string_view text) {
 
 wxString to_wx_label(std::string_view text) { return to_wx(replace_text(text, "\r\n", "\n")); }
 
-std::string from_wx(const wxString& text) {
-  wxScopedCharBuffer utf8 = text.utf8_str();
-  return utf8_to_text(std::string_view(utf8.data(), utf8.length()));
-}
+std::string from_wx(const wxString& text) { return utf8_to_text(text.utf8_string()); }
 
 }  // namespace velmora

@@ -208,16 +208,19 @@ void WxWindowPort::quit_program() {
 
 std::optional<std::filesystem::path> WxWindowPort::choose_folder(const std::string& title,
                                                                  const std::filesystem::path& initial) {
-  return on_ui_thread(
-      [&]() -> std::optional<std::filesystem::path> {
-        const std::string initial_utf8 = initial.string();  // file paths are UTF-8 here
-        wxDirDialog dialog(window_, to_wx_label(title), wxString::FromUTF8(initial_utf8.data(), initial_utf8.size()),
+  // The chosen folder as UTF-8 (file paths are UTF-8 here); empty when the
+  // dialog was cancelled, as a chosen folder never is.
+  std::string chosen = on_ui_thread(
+      [&] {
+        const std::string initial_utf8 = initial.string();
+        wxDirDialog dialog(window_, to_wx_label(title),
+                           wxString::FromUTF8(initial_utf8.data(), initial_utf8.size()),
                            wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
-        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
-        wxScopedCharBuffer chosen = dialog.GetPath().utf8_str();
-        return std::filesystem::path(std::string(chosen.data(), chosen.length()));
+        return dialog.ShowModal() == wxID_OK ? dialog.GetPath().utf8_string() : std::string();
       },
-      std::nullopt);
+      std::string());
+  if (chosen.empty()) return std::nullopt;
+  return std::filesystem::path(chosen);
 }
 
 void WxWindowPort::set_clipboard_text(const std::string& text) {
@@ -244,7 +247,7 @@ void WxWindowPort::end_program() {
   // Callers waiting on the UI thread give up first; then the window goes and
   // the process ends. Running threads end with it: a picture being written
   // stays as far as it got, and cfg.ini is only ever replaced whole.
-  exiting_ = true;
+  release_waiting_callers();
   if (window_ != nullptr) window_->Hide();
   std::fflush(nullptr);
   _exit(0);

@@ -45,6 +45,10 @@ class WxWindowPort : public WindowPort {
   // window is first shown).
   bool quit_requested() const { return quit_requested_; }
 
+  // From now on every call returns at once with its default result, and
+  // threads waiting for the UI thread give up. UI thread.
+  void release_waiting_callers() { exiting_ = true; }
+
   // Ends the process now: waiting callers are released, the window goes, the
   // process exits with code 0 without waiting for any thread. UI thread.
   [[noreturn]] void end_program();

@@ -17,6 +17,15 @@
 #   e2e_wait_program_exit 5 && [ "$E2E_PROGRAM_STATUS" = 0 ] || e2e_fail "..."
 #   e2e_pass
 #
+# Helpers for the main window's controls: e2e_set_url_text / e2e_url_text
+# (type into / read back the address box), e2e_click_at "$E2E_HELP_BUTTON_AT"
+# (and the other E2E_*_AT places), e2e_click_album_row ROW [double]. Other
+# windows of the program (message boxes, the folder dialog, the history menu)
+# appear through e2e_wait_new_window and go with e2e_wait_only_main_window;
+# e2e_window_title reads any window's title. e2e_read_history gives the
+# history value of cfg.ini. e2e_fail inside $(...) ends only that subshell:
+# test its status in the script itself.
+#
 # Environment (CTest passes every one of them, see tests/CMakeLists.txt):
 #   VELMORA_BIN               the program
 #   VELMORA_DEMO_SITE_BIN     the demo album site
@@ -321,11 +330,26 @@ E2E_ENTER_BUTTON_AT="372 29"
 E2E_HELP_BUTTON_AT="419 29"
 E2E_ALBUM_LIST_BOX="8 55 300 240"    # x y width height, column headers included
 E2E_PREVIEW_BOX="315 55 120 240"
+E2E_ALBUM_LIST_HEADER=25              # height of the column headers
+E2E_ALBUM_ROW_HEIGHT=23               # height of one row (GTK theme, WenQuanYi font)
 
 # Clicks a control by its E2E_*_AT place: e2e_click_at "$E2E_HELP_BUTTON_AT".
 e2e_click_at() {
   # shellcheck disable=SC2086
   e2e_click $1
+}
+
+# Clicks row ROW (from 0) of the album list, near its left end; "double" as a
+# second argument makes it a double click. ROW -1 clicks the empty space at
+# the bottom of the list.
+e2e_click_album_row() {
+  local row=$1 y
+  if [ "$row" -lt 0 ]; then
+    y=$((55 + 240 - 12))
+  else
+    y=$((55 + E2E_ALBUM_LIST_HEADER + row * E2E_ALBUM_ROW_HEIGHT + E2E_ALBUM_ROW_HEIGHT / 2))
+  fi
+  if [ "${2:-}" = double ]; then e2e_double_click 40 "$y"; else e2e_click 40 "$y"; fi
 }
 
 # The text of the address box, read through the clipboard (click, select all,

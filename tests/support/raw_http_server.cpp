@@ -228,3 +228,31 @@ int closed_loopback_port() {
 }
 
 }  // namespace velmora::testing
+
+namespace velmora::testing {
+
+UnansweredListener::UnansweredListener() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0) {
+    throw std::runtime_error(std::string("unanswered listener: ") + std::strerror(errno));
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  // A queue of length 0 still takes a connection or two; fill it.
+  for (int i = 0; i < 4; ++i) {
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    queued_.push_back(client);
+  }
+}
+
+UnansweredListener::~UnansweredListener() {
+  for (int client : queued_) ::close(client);
+  ::close(listener_);
+}
+
+}  // namespace velmora::testing

@@ -103,4 +103,20 @@ namespace velmora::testing {
 // A loopback port on which nothing listens: connections to it are refused.
 int closed_loopback_port();
 
+// A loopback listener that never accepts and whose queue is full, so that a
+// further connection attempt hangs without an answer until its time-out.
+class UnansweredListener {
+ public:
+  UnansweredListener();
+  ~UnansweredListener();
+  UnansweredListener(const UnansweredListener&) = delete;
+  UnansweredListener& operator=(const UnansweredListener&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> queued_;
+};
+
 }  // namespace velmora::testing
