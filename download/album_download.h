@@ -22,8 +22,8 @@ class WindowPort;
 // A double click on row `row` of album_list (-1: no row): asks for a folder
 // and downloads every photo of the album into a folder named after it. Called
 // on the UI thread; returns once the job has been handed to a thread of its
-// own. Ignored while an earlier job is still reading pages or starting
-// workers.
+// own. Ignored while an earlier job runs (reads pages, starts workers or
+// waits to show "下载完成"); workers of an earlier job may still run.
 void run_album_download(Application& app, int row);
 
 // The program is ending: running jobs stop before their next page or worker

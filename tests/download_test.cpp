@@ -307,6 +307,23 @@ TEST_F(AlbumDownload, AnAlbumWithoutPhotosOrPagesSavesNothing) {
   }
 }
 
+TEST_F(AlbumDownload, PagesThatNeverEndAreReadOnlyUpToTheLimit) {
+  app->download.limits.max_pages = 6;
+  // Every page, however far, shows one photo and links to a next page.
+  set_fault([this](const demo::RequestRecord& request, int) -> std::optional<demo::Answer> {
+    if (request.target.rfind("/photos/", 0) != 0) return std::nullopt;
+    demo::Answer page;
+    page.body = thumbnail_page({"http://" + host + "/pic/90/1/square.jpg"},
+                               "/photos/alice/albums/90/pageN/?style=thumbnail");
+    return page;
+  });
+  add_album(90, 1);
+  download(add_row("Endless", 90));
+  EXPECT_EQ(requests_for("/photos/").size(), 6u);
+  EXPECT_EQ(file_names(chosen / "Endless").size(), 6u) << "the photos of the pages read are saved";
+  EXPECT_EQ(window.status_text(), "下载完成");
+}
+
 TEST_F(AlbumDownload, NeverMoreThanFiveAtOnceAndStartsAtLeast100msApart) {
   app->download.limits.final_pause = 2000ms;
   add_album(3, 12, 12, 20000);
