@@ -378,11 +378,13 @@ TEST_F(AlbumDownload, ADroppedTransferIsRetriedAndSucceedsOnTheThirdAttempt) {
   download(row);
 
   EXPECT_EQ(testing::read_file(chosen / "Flaky" / "00003.jpg"), expected[2]);
-  EXPECT_EQ(file_names(chosen / "Flaky"), (std::vector<std::string>{"00001.jpg", "00002.jpg", "00003.jpg", "00004.jpg"}));
+  EXPECT_EQ(file_names(chosen / "Flaky"),
+            (std::vector<std::string>{"00001.jpg", "00002.jpg", "00003.jpg", "00004.jpg"}));
   auto tries = requests_for(flaky);
   ASSERT_EQ(tries.size(), 3u);
   for (std::size_t i = 1; i < tries.size(); ++i)
-    EXPECT_GE(ms(tries[i].started - tries[i - 1].finished), 100 - scheduling_noise_ms) << "a wait comes before every attempt";
+    EXPECT_GE(ms(tries[i].started - tries[i - 1].finished), 100 - scheduling_noise_ms)
+        << "a wait comes before every attempt";
   auto done = completion_texts();
   EXPECT_EQ(std::count(done.begin(), done.end(), completion_text(3)), 1);
 }
