@@ -8,7 +8,7 @@ packages=(
   libwxgtk-webview3.2-dev libcurl4-openssl-dev libcpp-httplib-dev
   libgtest-dev libbenchmark-dev
   xvfb xdotool xclip imagemagick fonts-wqy-microhei libgl1-mesa-dri
-  curl aria2 file
+  curl aria2 file perl libx11-dev libc-bin
 )
 
 missing=()
