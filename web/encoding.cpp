@@ -114,6 +114,19 @@ inline bool plain_ascii_word(std::uint64_t w) {
   return ((w | ((w - ones) & ~w)) & highs) == 0;
 }
 
+// Copies the next eight bytes at once when all of them are plain ASCII
+// (no NUL), the fast path of both directions; advances `i` and `out`.
+inline bool copy_plain_ascii_word(const unsigned char* in, std::size_t& i, std::size_t size, char*& out) {
+  if (i + 8 > size) return false;
+  std::uint64_t word;
+  std::memcpy(&word, in + i, 8);
+  if (!plain_ascii_word(word)) return false;
+  std::memcpy(out, &word, 8);
+  out += 8;
+  i += 8;
+  return true;
+}
+
 }  // namespace
 
 std::string utf8_to_text(std::string_view bytes) {
@@ -130,16 +143,7 @@ std::string utf8_to_text(std::string_view bytes) {
     out = output.room(out);
     const unsigned char c = in[i];
     if (c < 0x80) {
-      if (i + 8 <= size) {
-        std::uint64_t word;
-        std::memcpy(&word, in + i, 8);
-        if (plain_ascii_word(word)) {
-          std::memcpy(out, &word, 8);
-          out += 8;
-          i += 8;
-          continue;
-        }
-      }
+      if (copy_plain_ascii_word(in, i, size, out)) continue;
       if (c == 0) break;  // the text ends at the first NUL
       *out++ = static_cast<char>(c);
       ++i;
@@ -264,16 +268,7 @@ std::string text_to_utf8(std::string_view text) {
   std::size_t i = 0;
   while (i < size) {
     out = output.room(out);
-    if (i + 8 <= size) {
-      std::uint64_t word;
-      std::memcpy(&word, in + i, 8);
-      if (plain_ascii_word(word)) {
-        std::memcpy(out, &word, 8);
-        out += 8;
-        i += 8;
-        continue;
-      }
-    }
+    if (copy_plain_ascii_word(in, i, size, out)) continue;
     const unsigned char c = in[i];
     if (c < 0x80) {
       if (c == 0) break;  // the text ends at the first NUL
